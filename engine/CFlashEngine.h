@@ -1,0 +1,165 @@
+// The per-player engine: identification, bad blocks, the kernel block, backup planning, the image
+// writer and the download job. Every flash access is one vendor command on m_hDevice.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "engine/ChipTable.h"
+#include "engine/IProgressSink.h"
+#include "engine/Ports.h"
+#include "transport/Device.h"
+
+namespace qdx {
+
+// Slots of the LayoutTable (m_layout). Slot m_blocksK is the first block of the UIT area.
+inline constexpr int kLayoutSlots = 95;
+inline constexpr int kSlotFont = 20;
+inline constexpr int kSlotSecondArea = 21;
+inline constexpr int kSlotImPm = 41;
+inline constexpr int kSlotUitBackup = 91;
+inline constexpr int kSlotFontBackup = 92;
+inline constexpr int kSlotReserved = 93;
+inline constexpr int kSlotImPmBackup = 94;
+
+inline constexpr int kMaxSegments = 100;
+inline constexpr std::size_t kMaxImageBytes = 5 * 1024 * 1024;
+
+// Bits of m_contentMask.
+inline constexpr std::uint8_t kContentImPm = 1;
+inline constexpr std::uint8_t kContentUit = 2;
+inline constexpr std::uint8_t kContentFont = 4;
+
+// The pseudo-path that selects the built-in IM/PM image.
+inline constexpr const char* kBuiltinImagePath = "bin";
+
+// Texts the engine shows, exactly as the operator sees them.
+namespace texts {
+inline constexpr const char* kUnknownChip = "请确认是否为本公司的MP3！";
+inline constexpr const char* kKernelChecksum = "kernelblk chksum error !";
+inline constexpr const char* kInitFailed = "flash初始化出错！";
+inline constexpr const char* kFileOpen = "File open error";
+inline constexpr const char* kFileKey = "File Key error";
+inline constexpr const char* kFileChecksum = "File CheckSum error";
+inline constexpr const char* kReadBack = "Read back error";
+inline constexpr const char* kFileSize = "File Size error";
+inline constexpr const char* kFlashRange = "Flash Range error";
+inline constexpr const char* kBackupArea = "Backup Area error";
+inline constexpr const char* kMemory = "Memory error";
+inline constexpr const char* kFormatting = "状态：正在格式化…";
+inline constexpr const char* kVerifying = "状态：正在校验…";
+inline constexpr const char* kSendImPm = "状态：正在传送IMPM文件…";
+inline constexpr const char* kBackupImPm = "状态：正在备份IMPM文件…";
+inline constexpr const char* kSendUit = "状态：正在传送UIT文件…";
+inline constexpr const char* kBackupUit = "状态：正在备份UIT文件…";
+inline constexpr const char* kSendFont = "状态：正在传送Font文件…";
+inline constexpr const char* kBackupFont = "状态：正在备份Font文件…";
+inline constexpr const char* kCompleted = "状态：已完成";
+inline constexpr const char* kFailed = "状态：失败！";
+}  // namespace texts
+
+class CFlashEngine {
+public:
+    explicit CFlashEngine(IMessageBox* messageBox = nullptr);
+    virtual ~CFlashEngine();  // releases nothing: the device stays open
+
+    // --- Vendor commands: each sends one request and returns nonzero when it was delivered.
+    std::int32_t ReadId(std::uint32_t chip, std::uint8_t* reply2);
+    std::int32_t ReadSector(std::uint32_t sector, std::uint8_t* data512);
+    std::int32_t ReadSpare(std::uint32_t sector, std::uint8_t* spare16);
+    std::int32_t WriteSector(std::uint32_t sector, const std::uint8_t* data512);
+    std::int32_t EraseBlock(std::uint32_t sector);
+    std::int32_t SetWriteTag(std::uint32_t value);
+    // Reports progress 1 (when a sink is bound), then formats; 1 on success, 0 otherwise.
+    std::int32_t FormatFlash();
+
+    // --- Identification and layout.
+    // Identifies the chip (and a second identical one); unless m_format is set, also locates and
+    // checks the kernel block and loads the LayoutTable. 1 on success, 0 after a message box.
+    std::int32_t InitFlash(DeviceHandle device);
+    // Moves sector up a block at a time until it stands on a good block or at/past the end.
+    // Returns the last spare read's result, 0 when called at or past the end.
+    std::int32_t FindGoodBlockForward(std::uint32_t& sector);
+    // Moves sector down a block at a time until it stands on a good block or below block 0.
+    std::int32_t FindGoodBlockBackward(std::int32_t& sector);
+    // 0 when the kernel block's checksum holds, 1 when it does not.
+    std::int32_t CheckKernelBlock(std::uint32_t firstSector);
+    // Fills LayoutTable slots 91..94 with the start blocks of the backup areas. Always 1.
+    std::int32_t PlanBackupAreas();
+
+    // --- The image writer.
+    // Writes one image (a file, or the built-in image for "bin") from startBlock/sectorOffset,
+    // forward or backward over good blocks, optionally verified. maxBlocks, when positive, is the
+    // number of good blocks the copy may use. 1 when written; 0 on failure (with a sink bound,
+    // failures other than the key end the worker and do not return).
+    std::int32_t WriteImage(std::int32_t startBlock, std::int32_t sectorOffset,
+                            const std::string& path, int verify, int backward,
+                            std::int32_t maxBlocks = 0);
+    void SplitSegments(std::int32_t sectorOffset, std::int32_t payloadBytes);
+    void PreserveBlockRemainder(std::uint32_t first, std::uint32_t end, int mode);
+
+    // --- The download job: format, renewed identification, the three images with backups.
+    // 1 after the completed ending, 0 after a failure ending or with no sink bound.
+    std::int32_t RunJob();
+
+    // --- Front-end wiring.
+    void SetMessageBox(IMessageBox* messageBox) { m_pMessageBox = messageBox; }
+    void SetBuiltinImage(std::span<const std::uint8_t> image) { m_builtinImage = image; }
+    // How long the bar stays at 100 at the end of a job.
+    void SetEndingPause(std::chrono::milliseconds pause) { m_endingPause = pause; }
+
+    // Derived geometry.
+    std::uint32_t TotalBlocks() const { return static_cast<std::uint32_t>(m_blocksK) * 1024u; }
+    std::uint32_t TotalSectors() const {
+        return TotalBlocks() * static_cast<std::uint32_t>(m_sectorsPerBlock);
+    }
+    ChipGeometry Geometry() const;
+    std::uint8_t DeviceCode() const { return m_deviceCode; }
+    bool TwoChips() const { return m_twoChips; }
+    // First sector of the kernel block found by the last full InitFlash.
+    std::uint32_t KernelBlockSector() const { return m_kernelSector; }
+
+    // --- State (field order as the record keeps it).
+    IProgressSink* m_pSink = nullptr;
+    std::int32_t m_uitOffset = 0;
+    std::array<std::string, 4> m_paths{};  // 1 IM/PM, 2 UIT, 3 font; no length limit
+    std::uint8_t m_contentMask = 0;
+    DeviceHandle m_hDevice;
+    std::int32_t m_largePage = 0;
+    std::int32_t m_blocksK = 0;
+    std::int32_t m_rowAddrBytes = 0;
+    std::int32_t m_sectorsPerPage = 0;
+    std::int32_t m_blockShift = 0;
+    std::int32_t m_sectorsPerBlock = 0;
+    std::int32_t m_capacityMB = 0;
+    std::array<std::int32_t, kLayoutSlots> m_layout{};
+    std::uint8_t m_backup = 0;
+    std::uint8_t m_verify = 0;
+    std::uint8_t m_format = 0;
+    std::int32_t m_progress = 0;
+    std::array<std::int32_t, kMaxSegments> m_segLen{};
+    std::array<std::int32_t, kMaxSegments> m_segStart{};
+    std::array<std::int32_t, kMaxSegments> m_segEnd{};
+    std::int32_t m_segCount = 0;
+
+private:
+    std::int32_t Send(const CommandDescription& command);
+    void ShowMessage(const std::string& text);
+    bool IsGoodBlock(std::uint32_t sector, std::int32_t& lastResult);
+    // Message box, failed status, bar to 0, end of the worker. Returns 0 for callers with no
+    // worker to end.
+    std::int32_t FailWrite(const char* message);
+    void EndJob(const char* status);
+
+    IMessageBox* m_pMessageBox = nullptr;
+    std::span<const std::uint8_t> m_builtinImage;
+    std::chrono::milliseconds m_endingPause{300};
+    std::uint8_t m_deviceCode = 0;
+    bool m_twoChips = false;
+    std::uint32_t m_kernelSector = 0;
+};
+
+}  // namespace qdx
