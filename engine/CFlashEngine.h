@@ -148,7 +148,6 @@ public:
 private:
     std::int32_t Send(const CommandDescription& command);
     void ShowMessage(const std::string& text);
-    bool IsGoodBlock(std::uint32_t sector, std::int32_t& lastResult);
     // Message box, failed status, bar to 0, end of the worker. Returns 0 for callers with no
     // worker to end.
     std::int32_t FailWrite(const char* message);

@@ -23,14 +23,70 @@ struct ChipRow {
 };
 
 inline constexpr std::array<ChipRow, 8> kChipTable{{
-    {0x73, {.largePage = 0, .blocksK = 1, .rowAddrBytes = 2, .sectorsPerPage = 1, .blockShift = 5, .sectorsPerBlock = 32, .capacityMB = 16}},
-    {0x75, {.largePage = 0, .blocksK = 2, .rowAddrBytes = 2, .sectorsPerPage = 1, .blockShift = 5, .sectorsPerBlock = 32, .capacityMB = 32}},
-    {0x76, {.largePage = 0, .blocksK = 4, .rowAddrBytes = 3, .sectorsPerPage = 1, .blockShift = 5, .sectorsPerBlock = 32, .capacityMB = 64}},
-    {0x79, {.largePage = 0, .blocksK = 8, .rowAddrBytes = 3, .sectorsPerPage = 1, .blockShift = 5, .sectorsPerBlock = 32, .capacityMB = 128}},
-    {0xF1, {.largePage = 1, .blocksK = 1, .rowAddrBytes = 2, .sectorsPerPage = 4, .blockShift = 8, .sectorsPerBlock = 256, .capacityMB = 128}},
-    {0xDA, {.largePage = 1, .blocksK = 2, .rowAddrBytes = 3, .sectorsPerPage = 4, .blockShift = 8, .sectorsPerBlock = 256, .capacityMB = 256}},
-    {0xDC, {.largePage = 1, .blocksK = 4, .rowAddrBytes = 3, .sectorsPerPage = 4, .blockShift = 8, .sectorsPerBlock = 256, .capacityMB = 512}},
-    {0xD3, {.largePage = 1, .blocksK = 8, .rowAddrBytes = 3, .sectorsPerPage = 4, .blockShift = 8, .sectorsPerBlock = 256, .capacityMB = 1024}},
+    {0x73,
+     {.largePage = 0,
+      .blocksK = 1,
+      .rowAddrBytes = 2,
+      .sectorsPerPage = 1,
+      .blockShift = 5,
+      .sectorsPerBlock = 32,
+      .capacityMB = 16}},
+    {0x75,
+     {.largePage = 0,
+      .blocksK = 2,
+      .rowAddrBytes = 2,
+      .sectorsPerPage = 1,
+      .blockShift = 5,
+      .sectorsPerBlock = 32,
+      .capacityMB = 32}},
+    {0x76,
+     {.largePage = 0,
+      .blocksK = 4,
+      .rowAddrBytes = 3,
+      .sectorsPerPage = 1,
+      .blockShift = 5,
+      .sectorsPerBlock = 32,
+      .capacityMB = 64}},
+    {0x79,
+     {.largePage = 0,
+      .blocksK = 8,
+      .rowAddrBytes = 3,
+      .sectorsPerPage = 1,
+      .blockShift = 5,
+      .sectorsPerBlock = 32,
+      .capacityMB = 128}},
+    {0xF1,
+     {.largePage = 1,
+      .blocksK = 1,
+      .rowAddrBytes = 2,
+      .sectorsPerPage = 4,
+      .blockShift = 8,
+      .sectorsPerBlock = 256,
+      .capacityMB = 128}},
+    {0xDA,
+     {.largePage = 1,
+      .blocksK = 2,
+      .rowAddrBytes = 3,
+      .sectorsPerPage = 4,
+      .blockShift = 8,
+      .sectorsPerBlock = 256,
+      .capacityMB = 256}},
+    {0xDC,
+     {.largePage = 1,
+      .blocksK = 4,
+      .rowAddrBytes = 3,
+      .sectorsPerPage = 4,
+      .blockShift = 8,
+      .sectorsPerBlock = 256,
+      .capacityMB = 512}},
+    {0xD3,
+     {.largePage = 1,
+      .blocksK = 8,
+      .rowAddrBytes = 3,
+      .sectorsPerPage = 4,
+      .blockShift = 8,
+      .sectorsPerBlock = 256,
+      .capacityMB = 1024}},
 }};
 
 // The row for a device code, or null when the chip is not supported.
@@ -44,6 +100,8 @@ constexpr const ChipRow* FindChip(std::uint8_t deviceCode) {
 }
 
 // Byte of the 16 spare bytes that carries the bad-block mark.
-constexpr int BadBlockMarkByte(std::int32_t largePage) { return largePage ? 0 : 5; }
+constexpr int BadBlockMarkByte(std::int32_t largePage) {
+    return largePage ? 0 : 5;
+}
 
 }  // namespace qdx

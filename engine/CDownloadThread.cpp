@@ -1,0 +1,54 @@
+#include "engine/CDownloadThread.h"
+
+namespace qdx {
+
+CDownloadThread::~CDownloadThread() {
+    JoinBeforeDestruction();
+}
+
+void CDownloadThread::SetControls(IButtonControl* startButton, ITextControl* statusText,
+                                  IProgressControl* progressBar) {
+    m_pStartButton = startButton;
+    m_pStatusText = statusText;
+    m_pProgressBar = progressBar;
+}
+
+void CDownloadThread::BindEngine(CFlashEngine* engine) {
+    if (m_pEngine != nullptr) {
+        m_pEngine->m_pSink = nullptr;
+    }
+    m_pEngine = engine;
+    if (m_pEngine != nullptr) {
+        m_pEngine->m_pSink = this;
+    }
+}
+
+void CDownloadThread::Run() {
+    if (m_pEngine != nullptr) {
+        m_pEngine->RunJob();
+    }
+}
+
+void CDownloadThread::OnDone() {
+    if (m_pStartButton != nullptr) {
+        m_pStartButton->SetEnabled(true);
+    }
+}
+
+void CDownloadThread::SetStatus(const std::string& text) {
+    if (m_pStatusText != nullptr) {
+        m_pStatusText->SetText(text);
+    }
+}
+
+void CDownloadThread::SetProgress(std::int32_t position) {
+    if (m_pProgressBar != nullptr) {
+        m_pProgressBar->SetPosition(position);
+    }
+}
+
+void CDownloadThread::ExitWorker() {
+    Exit();
+}
+
+}  // namespace qdx

@@ -1,0 +1,95 @@
+// The download job: format, renewed identification, then each image and its backup copy.
+#include <thread>
+
+#include "engine/CFlashEngine.h"
+
+namespace qdx {
+
+namespace {
+
+// Closes the player at every ending of the job, also when the worker is ended from inside the
+// image writer, so no ending leaves the device open.
+class DeviceCloser {
+public:
+    explicit DeviceCloser(DeviceHandle& device) : m_device(device) {}
+    ~DeviceCloser() { CloseHandle(m_device); }
+    DeviceCloser(const DeviceCloser&) = delete;
+    DeviceCloser& operator=(const DeviceCloser&) = delete;
+
+private:
+    DeviceHandle& m_device;
+};
+
+}  // namespace
+
+void CFlashEngine::EndJob(const char* status) {
+    m_pSink->SetProgress(100);
+    std::this_thread::sleep_for(m_endingPause);
+    m_pSink->SetStatus(status);
+    m_pSink->SetProgress(0);
+}
+
+std::int32_t CFlashEngine::RunJob() {
+    m_progress = 0;
+    if (m_pSink == nullptr) {
+        return 0;
+    }
+    DeviceCloser closer(m_hDevice);
+
+    if (m_format) {
+        m_pSink->SetStatus(texts::kFormatting);
+        if (!FormatFlash()) {
+            EndJob(texts::kFailed);
+            m_pSink->ExitWorker();
+            return 0;
+        }
+    }
+    m_format = 0;
+
+    if (!InitFlash(m_hDevice)) {
+        ShowMessage(texts::kInitFailed);
+        EndJob(texts::kFailed);
+        m_pSink->OnDone();
+        return 0;
+    }
+
+    // A backup copy may use only the good blocks planned for its area, so that it never runs into
+    // the area below it.
+    const std::int32_t areaBlocks = 1280 >> m_blockShift;
+
+    if (m_contentMask & kContentImPm) {
+        m_pSink->SetStatus(texts::kSendImPm);
+        WriteImage(m_layout[kSlotImPm], 0, m_paths[1], m_verify, 0);
+        if (m_backup) {
+            m_pSink->SetStatus(texts::kBackupImPm);
+            WriteImage(m_layout[kSlotImPmBackup], 0, m_paths[1], m_verify, 1, areaBlocks);
+        }
+    }
+    if (m_contentMask & kContentUit) {
+        const std::int32_t uitSectors = m_uitOffset * 128;
+        const std::int32_t q = uitSectors / m_sectorsPerBlock;
+        const std::int32_t r = uitSectors % m_sectorsPerBlock;
+        m_pSink->SetStatus(texts::kSendUit);
+        WriteImage(m_layout[m_blocksK] + q, r, m_paths[2], m_verify, 0);
+        if (m_backup) {
+            const std::int32_t skipped = m_uitOffset > 0 ? uitSectors >> m_blockShift : 0;
+            m_pSink->SetStatus(texts::kBackupUit);
+            WriteImage(m_layout[kSlotUitBackup], r, m_paths[2], m_verify, 1,
+                       std::max(areaBlocks - skipped, 1));
+        }
+    }
+    if (m_contentMask & kContentFont) {
+        m_pSink->SetStatus(texts::kSendFont);
+        WriteImage(m_layout[kSlotFont], 0, m_paths[3], m_verify, 0);
+        if (m_backup) {
+            m_pSink->SetStatus(texts::kBackupFont);
+            WriteImage(m_layout[kSlotFontBackup], 0, m_paths[3], m_verify, 1);
+        }
+    }
+
+    EndJob(texts::kCompleted);
+    m_pSink->OnDone();
+    return 1;
+}
+
+}  // namespace qdx
