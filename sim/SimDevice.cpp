@@ -1,0 +1,271 @@
+#include <algorithm>
+#include <cerrno>
+#include <ostream>
+#include <string_view>
+#include <thread>
+
+#include "sim/SimPlayer.h"
+
+namespace qdx::sim {
+
+namespace {
+
+constexpr std::uint8_t kCheckCondition = 2;
+constexpr std::uint8_t kIllegalRequest = 0x05;
+constexpr std::uint8_t kInvalidOpcode = 0x20;
+constexpr std::uint8_t kLbaOutOfRange = 0x21;
+constexpr std::uint8_t kInvalidFieldInCdb = 0x24;
+constexpr std::uint8_t kUnitNotSupported = 0x25;
+constexpr std::size_t kFixedSenseBytes = 18;
+
+// Decimal, or hexadecimal after 0x; nothing else, no sign, no spaces.
+bool ParseNumber(std::string_view text, std::uint64_t limit, std::uint64_t* value) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty()) {
+        return false;
+    }
+    std::uint64_t result = 0;
+    for (char c : text) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        }
+        if (digit < 0 || static_cast<std::uint64_t>(digit) > limit ||
+            result > (limit - static_cast<std::uint64_t>(digit)) / base) {
+            return false;
+        }
+        result = result * base + static_cast<std::uint64_t>(digit);
+    }
+    *value = result;
+    return true;
+}
+
+}  // namespace
+
+bool FaultPlan::Empty() const {
+    return failCommand == 0 && unplugAfter == 0 && failAt.empty() && corruptRead.empty() &&
+           weakSector.empty() && !formatFails;
+}
+
+bool ParseFaultSpec(const std::string& text, FaultPlan& plan, std::string* error) {
+    const std::string_view spec = text;
+    const std::size_t equals = spec.find('=');
+    const std::string_view name = spec.substr(0, equals);
+    const std::string_view value =
+        equals == std::string_view::npos ? std::string_view{} : spec.substr(equals + 1);
+    auto fail = [&](const std::string& why) {
+        *error = "fault \"" + text + "\": " + why;
+        return false;
+    };
+    const std::string kinds =
+        "expected fail-command=N, unplug-after=N, fail=SUB@SECTOR, corrupt-read=SECTOR, "
+        "weak-sector=SECTOR or format-fails";
+
+    if (spec == "format-fails") {
+        plan.formatFails = true;
+        return true;
+    }
+    if (equals == std::string_view::npos) {
+        return fail(kinds);
+    }
+    std::uint64_t number = 0;
+    if (name == "fail-command" || name == "unplug-after") {
+        if (!ParseNumber(value, UINT64_MAX, &number) || number == 0) {
+            return fail("needs a command number of 1 or more (commands count from 1)");
+        }
+        std::uint64_t& field = name == "fail-command" ? plan.failCommand : plan.unplugAfter;
+        if (field != 0 && field != number) {
+            return fail("given twice with different numbers");
+        }
+        field = number;
+        return true;
+    }
+    if (name == "fail") {
+        const std::size_t at = value.find('@');
+        std::uint64_t sub = 0;
+        if (at == std::string_view::npos || !ParseNumber(value.substr(0, at), 7, &sub) ||
+            !ParseNumber(value.substr(at + 1), UINT32_MAX, &number)) {
+            return fail("needs SUB@SECTOR with a sub-command 0..7 and a 32-bit sector");
+        }
+        plan.failAt.push_back({static_cast<std::uint8_t>(sub), static_cast<std::uint32_t>(number)});
+        return true;
+    }
+    if (name == "corrupt-read" || name == "weak-sector") {
+        if (!ParseNumber(value, UINT32_MAX, &number)) {
+            return fail("needs a 32-bit sector number");
+        }
+        (name == "corrupt-read" ? plan.corruptRead : plan.weakSector)
+            .push_back(static_cast<std::uint32_t>(number));
+        return true;
+    }
+    return fail(kinds);
+}
+
+SimDevice::SimDevice(std::shared_ptr<SimPlayer> player, FaultPlan faults,
+                     std::chrono::microseconds latency)
+    : m_player(std::move(player)), m_faults(std::move(faults)), m_latency(latency) {}
+
+TransportStatus SimDevice::LastStatus() const {
+    return m_last;
+}
+
+void SimDevice::Close() {
+    m_closed = true;
+}
+
+bool SimDevice::Listed(const std::vector<std::uint32_t>& sectors, std::uint32_t sector) {
+    return std::find(sectors.begin(), sectors.end(), sector) != sectors.end();
+}
+
+bool SimDevice::IsPlannedFailure(std::uint8_t sub, std::uint32_t operand) const {
+    if (m_faults.formatFails && sub == static_cast<std::uint8_t>(SubCommand::Format)) {
+        return true;
+    }
+    return std::any_of(
+        m_faults.failAt.begin(), m_faults.failAt.end(),
+        [&](const FaultPlan::SubAtSector& f) { return f.sub == sub && f.sector == operand; });
+}
+
+bool SimDevice::Undelivered(int osError) {
+    m_last.delivered = false;
+    m_last.osError = osError;
+    m_last.scsiStatus = 0;
+    m_last.sense.clear();
+    return false;
+}
+
+// Delivered, answered with CHECK CONDITION and fixed-format sense data; nothing is transferred.
+bool SimDevice::Refuse(std::uint8_t asc) {
+    m_last.delivered = true;
+    m_last.osError = 0;
+    m_last.scsiStatus = kCheckCondition;
+    m_last.sense.assign(kFixedSenseBytes, 0);  // reuses its capacity after the first refusal
+    m_last.sense[0] = 0x70;
+    m_last.sense[2] = kIllegalRequest;
+    m_last.sense[7] = kFixedSenseBytes - 8;
+    m_last.sense[12] = asc;
+    return true;
+}
+
+bool SimDevice::Send(const CommandDescription& command) {
+    if (m_closed) {
+        return Undelivered(EBADF);
+    }
+    ++m_count;
+    const std::uint8_t sub = command.cdb[1];
+    if (sub < 8) {
+        ++m_countBySub[sub];
+    }
+    const std::uint32_t operand = command.Operand();
+    if (m_trace != nullptr) {
+        *m_trace << static_cast<unsigned>(sub) << ' ' << operand << '\n';
+    }
+    if (m_latency.count() > 0) {
+        std::this_thread::sleep_for(m_latency);
+    }
+    if (m_faults.unplugAfter != 0 && m_count > m_faults.unplugAfter) {
+        return Undelivered(ENODEV);
+    }
+    if (m_count == m_faults.failCommand ||
+        (command.cdb[0] == kVendorOpcode && IsPlannedFailure(sub, operand))) {
+        return Undelivered(EIO);
+    }
+    return Carry(command);
+}
+
+bool SimDevice::Carry(const CommandDescription& command) {
+    if (command.cdb[0] != kVendorOpcode) {
+        return Refuse(kInvalidOpcode);
+    }
+    auto shaped = [&](DataDirection direction, std::uint32_t length) {
+        return command.direction == direction && command.transferLength == length &&
+               (length == 0 || command.buffer != nullptr);
+    };
+    const std::uint32_t sector = command.Argument();
+    const bool inside = sector < m_player->TotalSectors();
+    auto* buffer = static_cast<std::uint8_t*>(command.buffer);
+
+    switch (command.Sub()) {
+        case SubCommand::ReadId: {
+            if (!shaped(DataDirection::FromDevice, kIdBytes)) {
+                return Refuse(kInvalidFieldInCdb);
+            }
+            const std::uint8_t chip = command.cdb[2];
+            if (chip > (m_player->TwoChips() ? 1 : 0)) {
+                return Refuse(kUnitNotSupported);
+            }
+            buffer[0] = m_player->DeviceCode();
+            buffer[1] = 0;
+            break;
+        }
+        case SubCommand::ReadSector:
+            if (!shaped(DataDirection::FromDevice, kSectorBytes)) {
+                return Refuse(kInvalidFieldInCdb);
+            }
+            if (!inside) {
+                return Refuse(kLbaOutOfRange);
+            }
+            m_player->ReadData(sector, buffer);
+            if (Listed(m_faults.corruptRead, sector)) {
+                buffer[kSectorBytes - 1] ^= 0x01;
+            }
+            break;
+        case SubCommand::ReadSpare:
+            if (!shaped(DataDirection::FromDevice, kSpareBytes)) {
+                return Refuse(kInvalidFieldInCdb);
+            }
+            if (!inside) {
+                return Refuse(kLbaOutOfRange);
+            }
+            m_player->ReadSpare(sector, buffer);
+            break;
+        case SubCommand::WriteSector:
+            if (!shaped(DataDirection::ToDevice, kSectorBytes)) {
+                return Refuse(kInvalidFieldInCdb);
+            }
+            if (!inside) {
+                return Refuse(kLbaOutOfRange);
+            }
+            if (!Listed(m_faults.weakSector, sector)) {
+                m_player->Program(sector, buffer);
+            }
+            break;
+        case SubCommand::EraseBlock:
+            if (!shaped(DataDirection::None, 0)) {
+                return Refuse(kInvalidFieldInCdb);
+            }
+            if (!inside) {
+                return Refuse(kLbaOutOfRange);
+            }
+            m_player->EraseBlock(sector / m_player->SectorsPerBlock());
+            break;
+        case SubCommand::SetWriteTag:
+            if (!shaped(DataDirection::None, 0)) {
+                return Refuse(kInvalidFieldInCdb);
+            }
+            break;
+        case SubCommand::Format:
+            if (!shaped(DataDirection::None, 0)) {
+                return Refuse(kInvalidFieldInCdb);
+            }
+            m_player->Format();
+            break;
+        default:
+            return Refuse(kInvalidFieldInCdb);
+    }
+    m_last.delivered = true;
+    m_last.osError = 0;
+    m_last.scsiStatus = 0;
+    m_last.sense.clear();
+    return true;
+}
+
+}  // namespace qdx::sim
