@@ -20,7 +20,8 @@ constexpr std::uint8_t kBadBlockFill = 0x00;
 // Blocks the player's firmware may use for its own areas; the host keeps its backups in the
 // upper part of this range.
 constexpr std::uint32_t kFirmwareBlocks = 1024;
-constexpr std::size_t kMaxSpareBuffers = 8;
+// Enough for the blocks of one image rewritten after a format, a few MiB at most.
+constexpr std::size_t kMaxSpareBuffers = 64;
 
 // Sizes of the firmware areas in sectors.
 constexpr std::uint32_t kImPmSectors = 1280;
