@@ -128,7 +128,7 @@ TEST(GetProgramDir, IsTheDirectoryHoldingThisTest) {
     EXPECT_NE(dir.back(), kPathSeparator);
     bool holdsThisProgram = false;
     for (const std::string& name : ListDirectory(dir)) {
-        holdsThisProgram = holdsThisProgram || name.rfind("test_files", 0) == 0;
+        holdsThisProgram = holdsThisProgram || name.rfind("files_tests", 0) == 0;
     }
     EXPECT_TRUE(holdsThisProgram) << dir;
 }
