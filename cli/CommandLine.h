@@ -1,0 +1,59 @@
+// The command line of qdxflash, parsed into one command without touching files or devices.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qdx::cli {
+
+enum class CommandKind { Help, SimCreate, SimExport, Info, Download, Check, Pack, List };
+
+enum class TargetKind { None, Sim, Device };
+
+struct BlockRange {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;  // inclusive
+};
+
+struct CliCommand {
+    CommandKind kind = CommandKind::Help;
+    std::string helpTopic;  // for Help: "", "sim", "sim create", "download", ...
+
+    // sim create / sim export
+    std::string playerPath;
+    std::uint8_t chipCode = 0;
+    bool twoChips = false;
+    std::vector<std::uint32_t> badBlocks;
+    std::string rawPath;
+    std::optional<BlockRange> blocks;
+
+    // info / download
+    TargetKind target = TargetKind::None;
+    std::string targetPath;  // the player file or the device path
+    std::string uitPath;
+    std::string hzkPath;
+    std::optional<std::string> impmPath;
+    bool events = false;
+    std::vector<std::string> faults;  // as given; the simulator parses them
+    std::string tracePath;
+
+    // check / pack
+    std::vector<std::string> files;
+    std::string payloadPath;
+    std::string outputPath;
+};
+
+struct ParseResult {
+    std::optional<CliCommand> command;
+    std::string error;  // set when command is empty: one line, for standard error
+};
+
+// args are the arguments after the program name.
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
+
+// The usage text of a help topic ("" for the whole tool).
+std::string UsageText(const std::string& topic);
+
+}  // namespace qdx::cli

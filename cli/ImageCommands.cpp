@@ -1,0 +1,107 @@
+// check, pack and list.
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "cli/Disks.h"
+#include "files/ImageFile.h"
+
+namespace qdx::cli {
+
+namespace {
+
+// Reads at most limit bytes; false when the file cannot be opened or read.
+bool ReadFile(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    bytes.resize(limit);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(limit));
+    if (in.bad()) {
+        return false;
+    }
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return true;
+}
+
+std::string Hex16(std::uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value);
+    return text;
+}
+
+}  // namespace
+
+int RunCheck(const CliCommand& command, std::ostream& out, std::ostream& err) {
+    bool allValid = true;
+    for (const std::string& path : command.files) {
+        std::vector<std::uint8_t> bytes;
+        // One byte past the limit tells an oversized file from one of exactly 5 MiB.
+        if (!ReadFile(path, kImageMaxBytes + 1, bytes)) {
+            err << "qdxflash: check: cannot read " << path << '\n';
+            out << path << "\n  verdict:   invalid: cannot be read\n";
+            allValid = false;
+            continue;
+        }
+        const ImageCheck check = CheckImage(bytes);
+        allValid = allValid && check.valid;
+        out << path << '\n';
+        out << "  key:       " << (check.keyOk ? "ok" : "wrong") << '\n';
+        out << "  checksum:  stored " << Hex16(check.storedChecksum) << ", computed "
+            << Hex16(check.computedChecksum) << (check.checksumOk ? " (match)" : " (MISMATCH)")
+            << '\n';
+        out << "  payload:   " << check.payloadBytes << " bytes, " << check.payloadSectors
+            << " sectors" << (check.wholeSectors ? "" : " (last one padded with zeros)") << '\n';
+        out << "  segments:  " << check.segmentsSmallPage << " on small-page chips ("
+            << kSmallPageSectorsPerBlock << " sectors per block), " << check.segmentsLargePage
+            << " on large-page chips (" << kLargePageSectorsPerBlock << ")\n";
+        out << "  verdict:   " << check.verdict << '\n';
+    }
+    return allValid ? kExitOk : kExitFailed;
+}
+
+int RunPack(const CliCommand& command, std::ostream& out, std::ostream& err) {
+    std::vector<std::uint8_t> payload;
+    if (!ReadFile(command.payloadPath, kImageMaxPayloadBytes + 1, payload)) {
+        err << "qdxflash: pack: cannot read " << command.payloadPath << '\n';
+        return kExitFailed;
+    }
+    std::vector<std::uint8_t> image;
+    std::string error;
+    if (!PackImage(payload, image, &error)) {
+        err << "qdxflash: pack: " << command.payloadPath << ": " << error << '\n';
+        return kExitFailed;
+    }
+    std::ofstream file(command.outputPath, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    if (!file.flush()) {
+        err << "qdxflash: pack: cannot write " << command.outputPath << '\n';
+        return kExitFailed;
+    }
+    out << "packed " << command.outputPath << ": " << image.size() << " bytes, checksum "
+        << Hex16(static_cast<std::uint16_t>(image[14] << 8 | image[15])) << '\n';
+    return kExitOk;
+}
+
+int RunList(const CliCommand&, std::ostream& out, std::ostream&) {
+    std::vector<DiskEntry> disks = ListCandidateDisks();
+    if (disks.empty()) {
+        out << "no removable or USB disks\n";
+        return kExitOk;
+    }
+    for (const DiskEntry& disk : disks) {
+        char size[32];
+        std::snprintf(size, sizeof size, "%.1f MB", static_cast<double>(disk.sizeBytes) / 1e6);
+        std::string name = disk.vendor + (disk.vendor.empty() ? "" : " ") + disk.model;
+        out << disk.path << "  " << size << "  " << (name.empty() ? "-" : name) << "  "
+            << (disk.removable ? "removable" : "not removable") << (disk.usb ? ", usb" : "")
+            << '\n';
+    }
+    return kExitOk;
+}
+
+}  // namespace qdx::cli

@@ -1,0 +1,54 @@
+// qdxflash's side of the engine's ports: the controls and the message box, shown on a terminal
+// or written as JSON events. The worker calls them, so every call holds one lock.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/Ending.h"
+#include "engine/Ports.h"
+
+namespace qdx::cli {
+
+enum class ReportMode {
+    Events,        // one JSON object a line
+    TerminalLive,  // status lines, a progress bar redrawn in place
+    TerminalPlain  // status lines, one line per progress position
+};
+
+class Reporter : public IMessageBox,
+                 public IButtonControl,
+                 public ITextControl,
+                 public IProgressControl {
+public:
+    Reporter(std::ostream& out, ReportMode mode) : m_out(out), m_mode(mode) {}
+
+    void Show(const std::string& text) override;
+    void SetEnabled(bool enabled) override;
+    bool SetText(const std::string& text) override;
+    bool SetPosition(int position) override;
+
+    // The last line: the ending, with the worker's exit code when a worker ran.
+    void Finish(Ending ending, std::optional<std::uint32_t> exitCode);
+
+    // What the job showed, for deriving its ending.
+    std::string LastStatus() const;
+    bool ImageStageReached() const;
+    bool MessageShown(const std::string& text) const;
+
+private:
+    void EndBarLine();
+
+    mutable std::mutex m_mutex;
+    std::ostream& m_out;
+    ReportMode m_mode;
+    bool m_barOnLine = false;
+    std::string m_lastStatus;
+    bool m_imageStageReached = false;
+    std::vector<std::string> m_messages;
+};
+
+}  // namespace qdx::cli

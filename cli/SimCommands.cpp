@@ -1,0 +1,147 @@
+// sim create, sim export and info.
+#include <cstdio>
+#include <fstream>
+
+#include "cli/Commands.h"
+#include "cli/Target.h"
+#include "engine/CFlashEngine.h"
+#include "engine/DownloadLaunch.h"
+#include "sim/SimPlayer.h"
+
+namespace qdx::cli {
+
+namespace {
+
+// Message boxes of a command without a job: printed where the failure is reported.
+class StreamMessageBox : public IMessageBox {
+public:
+    explicit StreamMessageBox(std::ostream& out) : m_out(out) {}
+    void Show(const std::string& text) override { m_out << "[message] " << text << '\n'; }
+
+private:
+    std::ostream& m_out;
+};
+
+std::string Hex(unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+// Bad blocks as the engine sees them: a walk over the whole flash with the forward skip, which
+// reads only spare areas.
+std::vector<std::uint32_t> WalkBadBlocks(CFlashEngine& engine) {
+    std::vector<std::uint32_t> bad;
+    const std::uint32_t total = engine.TotalBlocks();
+    const auto perBlock = static_cast<std::uint32_t>(engine.m_sectorsPerBlock);
+    for (std::uint32_t block = 0; block < total;) {
+        std::uint32_t sector = block * perBlock;
+        engine.FindGoodBlockForward(sector);
+        const std::uint32_t good = std::min(sector / perBlock, total);
+        for (; block < good; ++block) {
+            bad.push_back(block);
+        }
+        block = good + 1;
+    }
+    return bad;
+}
+
+}  // namespace
+
+int RunSimCreate(const CliCommand& command, std::ostream& out, std::ostream& err) {
+    std::string error;
+    auto player = sim::SimPlayer::CreateFactory(command.chipCode, command.twoChips,
+                                                command.badBlocks, &error);
+    if (!player) {
+        err << "qdxflash: sim create: " << error << '\n';
+        return kExitUsage;
+    }
+    if (!player->Save(command.playerPath, &error)) {
+        err << "qdxflash: sim create: " << error << '\n';
+        return kExitFailed;
+    }
+    out << "created " << command.playerPath << ": chip " << Hex(command.chipCode)
+        << (command.twoChips ? " x2" : "") << ", " << player->TotalBlocks() << " blocks, "
+        << player->FactoryBadBlocks().size() << " bad\n";
+    return kExitOk;
+}
+
+int RunSimExport(const CliCommand& command, std::ostream& out, std::ostream& err) {
+    std::string error;
+    auto player = sim::SimPlayer::Load(command.playerPath, &error);
+    if (!player) {
+        err << "qdxflash: cannot use player file " << command.playerPath << ": " << error << '\n';
+        return kExitUsage;
+    }
+    BlockRange range{0, player->TotalBlocks() - 1};
+    if (command.blocks) {
+        range = *command.blocks;
+        if (range.last >= player->TotalBlocks()) {
+            err << "qdxflash: sim export: block " << range.last << " is outside the flash (0-"
+                << player->TotalBlocks() - 1 << ")\n";
+            return kExitUsage;
+        }
+    }
+    std::ofstream raw(command.rawPath, std::ios::binary | std::ios::trunc);
+    if (!raw || !player->ExportRaw(raw, range.first, range.last) || !raw.flush()) {
+        err << "qdxflash: sim export: cannot write " << command.rawPath << '\n';
+        return kExitFailed;
+    }
+    out << "exported blocks " << range.first << "-" << range.last << " to " << command.rawPath
+        << '\n';
+    return kExitOk;
+}
+
+int RunInfo(const CliCommand& command, std::ostream& out, std::ostream& err) {
+    OpenedTarget target;
+    if (int status = OpenTarget(command, target, err)) {
+        return status;
+    }
+    if (!target.device) {
+        err << "qdxflash: " << texts::kOpenFailed << ' ' << target.openError << '\n';
+        return kExitFailed;
+    }
+    StreamMessageBox messages(err);
+    CFlashEngine engine(&messages);
+    engine.m_format = 0;  // identify the chip and read the kernel block
+    if (!engine.InitFlash(target.device)) {
+        err << "qdxflash: info: the player is not usable (see the message above)\n";
+        CloseHandle(target.device);
+        return kExitFailed;
+    }
+    engine.m_uitOffset = 0;
+    engine.PlanBackupAreas();
+    std::vector<std::uint32_t> bad = WalkBadBlocks(engine);
+    CloseHandle(target.device);
+
+    const ChipGeometry geometry = engine.Geometry();
+    const auto perBlock = static_cast<std::uint32_t>(engine.m_sectorsPerBlock);
+    const auto& layout = engine.m_layout;
+    out << "chip:           " << Hex(engine.DeviceCode()) << ", "
+        << (engine.TwoChips() ? "two chips" : "one chip") << ", "
+        << (geometry.largePage ? "large-page" : "small-page") << '\n';
+    out << "geometry:       " << engine.TotalBlocks() << " blocks, " << perBlock
+        << " sectors per block, "
+        << static_cast<std::uint64_t>(engine.TotalSectors()) * 512 / (1024 * 1024) << " MB\n";
+    out << "bad blocks:     ";
+    if (bad.empty()) {
+        out << "none";
+    }
+    for (std::size_t i = 0; i < bad.size(); ++i) {
+        out << (i ? " " : "") << bad[i];
+    }
+    out << " (" << bad.size() << ")\n";
+    out << "kernel block:   " << engine.KernelBlockSector() / perBlock << '\n';
+    out << "download areas (start block, layout slot):\n";
+    out << "  UIT           " << layout[engine.m_blocksK] << " (slot " << engine.m_blocksK << ")\n";
+    out << "  font          " << layout[kSlotFont] << " (slot " << kSlotFont << ")\n";
+    out << "  IM/PM         " << layout[kSlotImPm] << " (slot " << kSlotImPm << ")\n";
+    out << "backup plan (start block, layout slot; copies grow downward):\n";
+    out << "  UIT backup    " << layout[kSlotUitBackup] << " (slot " << kSlotUitBackup << ")\n";
+    out << "  IM/PM backup  " << layout[kSlotImPmBackup] << " (slot " << kSlotImPmBackup << ")\n";
+    out << "  reserved      " << layout[kSlotReserved] << " (slot " << kSlotReserved << ")\n";
+    out << "  font backup   " << layout[kSlotFontBackup] << " (slot " << kSlotFontBackup << ")\n";
+    return kExitOk;
+}
+
+}  // namespace qdx::cli
