@@ -1,0 +1,51 @@
+#include "app/CDownloadApp.h"
+
+#include <QApplication>
+#include <QStringList>
+
+#include <cstdio>
+#include <memory>
+
+#include "app/CDownloadDlg.h"
+#include "app/CommandLine.h"
+#include "app/SimVolumeSource.h"
+
+namespace qdx::app {
+
+int CDownloadApp::Run(int argc, char** argv) {
+    // Taken before the toolkit starts: a second start ends at once, with no window and no
+    // message.
+    if (!m_hSingleInstance.Acquire()) {
+        return 0;
+    }
+    return InitInstance(argc, argv);
+}
+
+int CDownloadApp::InitInstance(int argc, char** argv) {
+    QApplication application(argc, argv);  // names the application after the program file
+
+    std::vector<std::string> args;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        args.push_back(arguments[i].toStdString());
+    }
+    std::string error;
+    const std::optional<ClientOptions> options = ParseClientArguments(args, &error);
+    if (!options) {
+        std::fprintf(stderr, "qdxclient: %s\n%s\n", error.c_str(), kClientUsage);
+        return 2;
+    }
+
+    DownloadDlgServices services;
+    if (!options->simulatedPlayer.empty()) {
+        services.volumes = std::make_unique<SimVolumeSource>(options->simulatedPlayer);
+        services.opener =
+            std::make_unique<SimDeviceOpener>(options->simulatedPlayer, options->latency);
+    }
+    auto window = std::make_unique<CDownloadDlg>(std::move(services));
+    window->exec();
+    window.reset();
+    return 0;
+}
+
+}  // namespace qdx::app

@@ -1,0 +1,52 @@
+// A directory with everything a download needs and no hardware: a UIT and a font image beside a
+// factory-fresh simulated player. Used by the benchmark, the screenshot and the window tests.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim/SimPlayer.h"
+
+namespace qdx::app::demo {
+
+// An image file: 512-byte header with the key "velmora" and the big-endian 16-bit byte sum of
+// the payload at bytes 14..15, then the payload.
+inline std::vector<std::uint8_t> MakeImage(std::size_t payloadBytes, std::uint32_t seed) {
+    std::vector<std::uint8_t> image(512 + payloadBytes, 0);
+    const char key[] = "velmora";
+    std::copy(key, key + 7, image.begin());
+    std::uint16_t sum = 0;
+    for (std::size_t k = 0; k < payloadBytes; ++k) {
+        const auto byte = static_cast<std::uint8_t>((k * 131 + seed * 29) ^ (k >> 7));
+        image[512 + k] = byte;
+        sum = static_cast<std::uint16_t>(sum + byte);
+    }
+    image[14] = static_cast<std::uint8_t>(sum >> 8);
+    image[15] = static_cast<std::uint8_t>(sum & 0xFF);
+    return image;
+}
+
+inline bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+inline constexpr std::uint8_t kDemoChip = 0x73;
+
+// Writes dir/player.uit, dir/font.hzk and dir/player.sim; false with *error set on failure.
+inline bool WriteDemoSet(const std::string& dir, std::size_t uitBytes, std::size_t fontBytes,
+                         std::string* error) {
+    if (!WriteBytes(dir + "/player.uit", MakeImage(uitBytes, 2)) ||
+        !WriteBytes(dir + "/font.hzk", MakeImage(fontBytes, 3))) {
+        *error = "cannot write the images into " + dir;
+        return false;
+    }
+    const auto player = sim::SimPlayer::CreateFactory(kDemoChip, false, {}, error);
+    return player && player->Save(dir + "/player.sim", error);
+}
+
+}  // namespace qdx::app::demo
