@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include <charconv>
+#include <cstdlib>
 #include <map>
 #include <set>
 
@@ -48,13 +49,16 @@ const std::map<std::string, const char*> kUsageByTopic = {
     {"download",
      "usage: qdxflash download (--sim PLAYER | --device PATH) --uit FILE --hzk FILE\n"
      "                         [--impm FILE] [--events] [--fault SPEC]... [--trace FILE]\n"
+     "                         [--latency-us N]\n"
      "\n"
      "Formats the player and writes the IM/PM (built in unless --impm), UIT and font images,\n"
      "each with a backup copy, all verified.\n"
      "  --events      one JSON object a line on standard output instead of the display\n"
      "  --fault SPEC  (simulated players) fail-command=N, unplug-after=N, fail=SUB@SECTOR,\n"
      "                corrupt-read=SECTOR, weak-sector=SECTOR, format-fails\n"
-     "  --trace FILE  (simulated players) one line \"SUB ARGUMENT\" per vendor command\n"},
+     "  --trace FILE  (simulated players) one line \"SUB ARGUMENT\" per vendor command\n"
+     "  --latency-us N  (simulated players) wait N microseconds per command, to show a\n"
+     "                download at the pace of a real player\n"},
     {"check",
      "usage: qdxflash check FILE...\n"
      "\n"
@@ -285,8 +289,10 @@ ParseResult ParseInfo(const std::vector<std::string>& words) {
 ParseResult ParseDownload(const std::vector<std::string>& words) {
     SplitWords split;
     std::string error;
-    if (!Split(words, {"--sim", "--device", "--uit", "--hzk", "--impm", "--fault", "--trace"},
-               {"--events"}, {"--fault"}, split, error)) {
+    if (!Split(
+            words,
+            {"--sim", "--device", "--uit", "--hzk", "--impm", "--fault", "--trace", "--latency-us"},
+            {"--events"}, {"--fault"}, split, error)) {
         return Fail("download: " + error);
     }
     if (split.help) {
@@ -322,6 +328,17 @@ ParseResult ParseDownload(const std::vector<std::string>& words) {
     }
     if (split.options.count("--trace") && command.tracePath.empty()) {
         return Fail("download: --trace needs a file");
+    }
+    if (auto latency = Option(split, "--latency-us")) {
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(latency->c_str(), &end, 10);
+        if (latency->empty() || *end != '\0' || (*latency)[0] == '-' || value > 1000000) {
+            return Fail("download: --latency-us needs a number of microseconds up to 1000000");
+        }
+        if (command.target != TargetKind::Sim) {
+            return Fail("download: --latency-us works on simulated players (--sim) only");
+        }
+        command.latencyMicros = static_cast<std::uint32_t>(value);
     }
     return Ok(command);
 }

@@ -38,6 +38,7 @@ struct CliCommand {
     bool events = false;
     std::vector<std::string> faults;  // as given; the simulator parses them
     std::string tracePath;
+    std::uint32_t latencyMicros = 0;  // simulated players: a pause per command, for demonstrations
 
     // check / pack
     std::vector<std::string> files;

@@ -27,7 +27,8 @@ int OpenTarget(const CliCommand& command, OpenedTarget& target, std::ostream& er
         }
     }
     target.player = std::move(player);
-    target.simDevice = std::make_shared<sim::SimDevice>(target.player, faults);
+    target.simDevice = std::make_shared<sim::SimDevice>(
+        target.player, faults, std::chrono::microseconds(command.latencyMicros));
     if (!command.tracePath.empty()) {
         target.trace.open(command.tracePath, std::ios::out | std::ios::trunc);
         if (!target.trace) {
