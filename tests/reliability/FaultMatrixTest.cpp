@@ -1,0 +1,540 @@
+// Every fault the simulated player can inject, at every phase of a download: each ends as its row
+// says, within a bound, and a clean download afterwards leaves the flash exactly as a clean
+// download on an untouched player does.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/Ending.h"
+#include "engine/CDownloadThread.h"
+#include "engine/DownloadLaunch.h"
+#include "sim/SimPlayer.h"
+#include "tests/engine/ImageFixtures.h"
+#include "tests/engine/RecordingPorts.h"
+
+namespace qdx::test {
+namespace {
+
+using cli::Ending;
+using sim::FaultPlan;
+using sim::SimDevice;
+using sim::SimPlayer;
+
+constexpr auto kHangBound = std::chrono::seconds(120);
+
+// Status texts in order, and the status in force when each command was sent.
+class PhaseControls : public RecordingControls {
+public:
+    bool SetText(const std::string& text) override {
+        {
+            std::lock_guard lock(m_mutex);
+            if (text == texts::kVerifying) {
+                m_verifying = true;
+            } else {
+                m_stage = text;
+                m_verifying = false;
+            }
+        }
+        return RecordingControls::SetText(text);
+    }
+    std::pair<std::string, bool> Phase() {
+        std::lock_guard lock(m_mutex);
+        return {m_stage, m_verifying};
+    }
+
+private:
+    std::mutex m_mutex;
+    std::string m_stage;
+    bool m_verifying = false;
+};
+
+struct TracedCommand {
+    SubCommand sub;
+    std::uint32_t operand;
+    std::string stage;  // the last status other than "verifying"; empty during the launch
+    bool verifying;
+};
+
+// Passes every command on to the simulated player and notes the phase it was sent in.
+class PhaseRecorder : public IDevice {
+public:
+    PhaseRecorder(std::shared_ptr<SimDevice> device, PhaseControls& controls)
+        : m_device(std::move(device)), m_controls(controls) {}
+    bool Send(const CommandDescription& command) override {
+        auto [stage, verifying] = m_controls.Phase();
+        trace.push_back({command.Sub(), command.Operand(), stage, verifying});
+        return m_device->Send(command);
+    }
+    TransportStatus LastStatus() const override { return m_device->LastStatus(); }
+    void Close() override { m_device->Close(); }
+
+    std::vector<TracedCommand> trace;
+
+private:
+    std::shared_ptr<SimDevice> m_device;
+    PhaseControls& m_controls;
+};
+
+struct RunResult {
+    LaunchOutcome launch = LaunchOutcome::OpenFailed;
+    std::optional<std::uint32_t> exitCode;
+    std::vector<std::string> statuses;
+    std::vector<std::string> messages;
+    std::vector<TracedCommand> trace;
+    Ending ending = Ending::LaunchFailed;
+    bool closed = false;
+};
+
+constexpr std::uint32_t kBadBlock = 1020;        // in the UIT backup area: backward walks skip it
+constexpr std::size_t kImPmPayload = 289 * 512;  // ten blocks, the last one in part
+constexpr std::size_t kUitPayload = 40 * 1024 + 100;  // three blocks, padded
+constexpr std::size_t kFontPayload = 96 * 512 + 7;
+
+class FaultMatrix : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = new TempDir;
+        s_settings.imPmPath = s_dir->Write("impm image.bin", MakeImage(kImPmPayload, 1));
+        s_settings.uitPath = s_dir->Write("player.uit", MakeImage(kUitPayload, 2));
+        s_settings.fontPath = s_dir->Write("font.hzk", MakeImage(kFontPayload, 3));
+        s_reference = NewPlayer();
+        s_clean = Run(s_reference, {});
+        s_referenceRaw = Raw(*s_reference);
+    }
+    static void TearDownTestSuite() {
+        delete s_dir;
+        s_dir = nullptr;
+        s_reference.reset();
+    }
+
+    static std::shared_ptr<SimPlayer> NewPlayer() {
+        std::string error;
+        std::shared_ptr<SimPlayer> player =
+            SimPlayer::CreateFactory(0x73, false, {kBadBlock}, &error);
+        if (!player) {
+            ADD_FAILURE() << error;
+        }
+        return player;
+    }
+
+    static std::string Raw(const SimPlayer& player) {
+        std::ostringstream out;
+        player.ExportRaw(out, 0, player.TotalBlocks() - 1);
+        return out.str();
+    }
+
+    // One launch and job, the way the desktop program runs it. A job that does not end within the
+    // bound is a hang: it fails the test and stops the program, since its worker cannot be reaped.
+    static RunResult Run(std::shared_ptr<SimPlayer> player, FaultPlan faults) {
+        auto result = std::make_shared<RunResult>();
+        std::packaged_task<void()> task([player, faults, result] {
+            PhaseControls controls;
+            RecordingMessageBox box;
+            CFlashEngine engine(&box);
+            engine.SetEndingPause(std::chrono::milliseconds(0));
+            CDownloadThread thread;
+            auto sim = std::make_shared<SimDevice>(player, faults);
+            auto recorder = std::make_shared<PhaseRecorder>(sim, controls);
+            result->launch = LaunchDownload(engine, thread, recorder, s_settings,
+                                            {&controls, &controls, &controls, &box});
+            if (result->launch == LaunchOutcome::Started) {
+                thread.Join();
+                result->exitCode = thread.ExitCode();
+            }
+            result->statuses = controls.Statuses();
+            result->messages = box.shown;
+            result->trace = recorder->trace;
+            result->closed = sim->Closed();
+        });
+        std::future<void> done = task.get_future();
+        std::thread runner(std::move(task));
+        if (done.wait_for(kHangBound) != std::future_status::ready) {
+            std::fprintf(stderr, "download did not end within %lld s: hang\n",
+                         static_cast<long long>(kHangBound.count()));
+            std::abort();
+        }
+        runner.join();
+
+        cli::JobObservation job;
+        job.launch = result->launch;
+        job.exitCode = result->exitCode;
+        job.lastStatus = result->statuses.empty() ? "" : result->statuses.back();
+        for (const std::string& status : result->statuses) {
+            job.imageStageReached = job.imageStageReached || cli::IsImageStageStatus(status);
+        }
+        for (const std::string& message : result->messages) {
+            job.initFailedShown = job.initFailedShown || message == texts::kInitFailed;
+        }
+        result->ending = cli::DeriveEnding(job);
+        return *result;
+    }
+
+    static TempDir* s_dir;
+    static LaunchSettings s_settings;
+    static std::shared_ptr<SimPlayer> s_reference;
+    static RunResult s_clean;
+    static std::string s_referenceRaw;
+};
+
+TempDir* FaultMatrix::s_dir = nullptr;
+LaunchSettings FaultMatrix::s_settings;
+std::shared_ptr<SimPlayer> FaultMatrix::s_reference;
+RunResult FaultMatrix::s_clean;
+std::string FaultMatrix::s_referenceRaw;
+
+// A command of the clean run, by its number counted from 1.
+struct Located {
+    std::uint64_t number = 0;
+    TracedCommand command{};
+};
+
+using Locator = std::function<bool(const std::vector<TracedCommand>&, std::size_t)>;
+
+Located FindFirst(const std::vector<TracedCommand>& trace, const Locator& matches) {
+    for (std::size_t i = 0; i < trace.size(); ++i) {
+        if (matches(trace, i)) {
+            return {i + 1, trace[i]};
+        }
+    }
+    return {};
+}
+
+Locator Is(SubCommand sub, std::string stage, int verifying = -1) {
+    return [sub, stage, verifying](const std::vector<TracedCommand>& trace, std::size_t i) {
+        const TracedCommand& c = trace[i];
+        return c.sub == sub && c.stage == stage &&
+               (verifying < 0 || c.verifying == (verifying == 1));
+    };
+}
+
+// The first write-back of a partly covered block: the first write after the erase that follows
+// the first read of the writing pass.
+bool IsFirstWriteBack(const std::vector<TracedCommand>& trace, std::size_t i) {
+    auto keptRead = Is(SubCommand::ReadSector, texts::kSendImPm, 0);
+    std::size_t k = 0;
+    while (k < i && !keptRead(trace, k)) {
+        ++k;
+    }
+    while (k < i && trace[k].sub != SubCommand::EraseBlock) {
+        ++k;
+    }
+    if (k == i) {
+        return false;
+    }
+    for (std::size_t j = k + 1; j < i; ++j) {
+        if (trace[j].sub == SubCommand::WriteSector) {
+            return false;
+        }
+    }
+    return trace[i].sub == SubCommand::WriteSector;
+}
+
+enum class Kind {
+    FailCommand,
+    UnplugBefore,
+    FailSubAtSector,
+    CorruptRead,
+    WeakSector,
+    FormatFails
+};
+
+std::string SpecOf(Kind kind, const Located& at) {
+    switch (kind) {
+        case Kind::FailCommand:
+            return "fail-command=" + std::to_string(at.number);
+        case Kind::UnplugBefore:
+            return "unplug-after=" + std::to_string(at.number - 1);
+        case Kind::FailSubAtSector:
+            return "fail=" + std::to_string(static_cast<int>(at.command.sub)) + "@" +
+                   std::to_string(at.command.operand);
+        case Kind::CorruptRead:
+            return "corrupt-read=" + std::to_string(at.command.operand);
+        case Kind::WeakSector:
+            return "weak-sector=" + std::to_string(at.command.operand);
+        case Kind::FormatFails:
+            return "format-fails";
+    }
+    return {};
+}
+
+struct Expected {
+    Ending ending;
+    std::vector<std::string> messages;
+};
+
+const Expected kCompleted{Ending::Completed, {}};
+const Expected kLaunchFailed{Ending::LaunchFailed, {texts::kUnknownChip}};
+const Expected kFormatFailed{Ending::FormatFailed, {}};
+const Expected kUnknownAfterFormat{Ending::InitFailed, {texts::kUnknownChip, texts::kInitFailed}};
+const Expected kKernelRejected{Ending::InitFailed, {texts::kKernelChecksum, texts::kInitFailed}};
+const Expected kReadBack{Ending::WriteFailed, {texts::kReadBack}};
+
+struct FaultCase {
+    Kind kind;
+    Expected expected;
+};
+
+struct PhaseRow {
+    const char* phase;
+    Locator locate;
+    std::vector<FaultCase> faults;
+};
+
+std::vector<PhaseRow> MatrixRows() {
+    using enum Kind;
+    const std::string send = texts::kSendImPm;
+    const std::string fmt = texts::kFormatting;
+    return {
+        {"launch identification",
+         Is(SubCommand::ReadId, ""),
+         {{FailCommand, kLaunchFailed}, {FailSubAtSector, kLaunchFailed}}},
+        // A refused spare read leaves a zero mark behind: the plan moves one block down, and the
+        // copies follow the plan.
+        {"bad-block walk while planning",
+         Is(SubCommand::ReadSpare, ""),
+         {{FailCommand, kCompleted}, {UnplugBefore, kFormatFailed}, {FailSubAtSector, kCompleted}}},
+        {"format",
+         Is(SubCommand::Format, fmt),
+         {{FormatFails, kFormatFailed},
+          {FailCommand, kFormatFailed},
+          {UnplugBefore, kFormatFailed},
+          {FailSubAtSector, kFormatFailed}}},
+        {"renewed identification",
+         Is(SubCommand::ReadId, fmt),
+         {{FailCommand, kUnknownAfterFormat},
+          {UnplugBefore, kUnknownAfterFormat},
+          {FailSubAtSector, kLaunchFailed}}},
+        // Reads that all fail leave zero buffers, whose checksum holds: the job goes on with a
+        // zero layout and its first verification fails.
+        {"bad-block walk to the kernel block",
+         Is(SubCommand::ReadSpare, fmt),
+         {{FailCommand, kKernelRejected},
+          {UnplugBefore, kReadBack},
+          {FailSubAtSector, kKernelRejected}}},
+        {"kernel block read",
+         Is(SubCommand::ReadSector, fmt),
+         {{FailCommand, kKernelRejected},
+          {UnplugBefore, kReadBack},
+          {FailSubAtSector, kKernelRejected},
+          {CorruptRead, kKernelRejected}}},
+        // The format has erased every block already, so a lost erase changes nothing.
+        {"erasing",
+         Is(SubCommand::EraseBlock, send),
+         {{FailCommand, kCompleted}, {UnplugBefore, kReadBack}, {FailSubAtSector, kCompleted}}},
+        {"writing",
+         Is(SubCommand::WriteSector, send),
+         {{FailCommand, kReadBack},
+          {UnplugBefore, kReadBack},
+          {FailSubAtSector, kReadBack},
+          {WeakSector, kReadBack}}},
+        {"bad-block walk while writing",
+         Is(SubCommand::ReadSpare, send, 0),
+         {{FailCommand, kReadBack}, {UnplugBefore, kReadBack}, {FailSubAtSector, kCompleted}}},
+        // Kept sectors lie outside the image, so verification does not see them.
+        {"block preservation read",
+         Is(SubCommand::ReadSector, send, 0),
+         {{FailCommand, kCompleted},
+          {UnplugBefore, kReadBack},
+          {FailSubAtSector, kCompleted},
+          {CorruptRead, kCompleted}}},
+        {"block preservation write-back",
+         IsFirstWriteBack,
+         {{FailCommand, kCompleted},
+          {UnplugBefore, kReadBack},
+          {FailSubAtSector, kCompleted},
+          {WeakSector, kCompleted}}},
+        {"verification",
+         Is(SubCommand::ReadSector, send, 1),
+         {{FailCommand, kReadBack},
+          {UnplugBefore, kReadBack},
+          {FailSubAtSector, kReadBack},
+          {CorruptRead, kReadBack}}},
+        {"bad-block walk while verifying",
+         Is(SubCommand::ReadSpare, send, 1),
+         {{FailCommand, kReadBack}, {UnplugBefore, kReadBack}, {FailSubAtSector, kCompleted}}},
+        // The first step down reads the marks of bad block 1020, which reads as bad either way.
+        {"backward walk over a bad block",
+         Is(SubCommand::ReadSpare, texts::kBackupUit, 0),
+         {{FailCommand, kCompleted}, {UnplugBefore, kReadBack}, {FailSubAtSector, kCompleted}}},
+        {"backward walk onto a good block",
+         [](const std::vector<TracedCommand>& trace, std::size_t i) {
+             return Is(SubCommand::ReadSpare, texts::kBackupUit, 0)(trace, i) &&
+                    trace[i].operand / 32 != kBadBlock;
+         },
+         {{FailCommand, kReadBack}, {UnplugBefore, kReadBack}, {FailSubAtSector, kCompleted}}},
+        {"writing a backup copy",
+         Is(SubCommand::WriteSector, texts::kBackupUit, 0),
+         {{FailCommand, kReadBack},
+          {UnplugBefore, kReadBack},
+          {FailSubAtSector, kReadBack},
+          {WeakSector, kReadBack}}},
+        {"verifying the last copy",
+         Is(SubCommand::ReadSector, texts::kBackupFont, 1),
+         {{FailCommand, kReadBack},
+          {UnplugBefore, kReadBack},
+          {FailSubAtSector, kReadBack},
+          {CorruptRead, kReadBack}}},
+    };
+}
+
+FaultPlan PlanOf(const std::string& spec) {
+    FaultPlan plan;
+    std::string error;
+    EXPECT_TRUE(sim::ParseFaultSpec(spec, plan, &error)) << error;
+    return plan;
+}
+
+// What a job that ends this way reports, checked against the clean run.
+void ExpectEnding(const RunResult& run, const Expected& expected,
+                  const std::vector<std::string>& cleanStatuses) {
+    EXPECT_EQ(cli::EndingName(run.ending), std::string(cli::EndingName(expected.ending)));
+    EXPECT_EQ(run.messages, expected.messages);
+    EXPECT_TRUE(run.closed) << "the player is closed at every ending";
+    switch (expected.ending) {
+        case Ending::Completed:
+            EXPECT_EQ(run.exitCode, std::optional<std::uint32_t>(0));
+            EXPECT_EQ(run.statuses, cleanStatuses);
+            return;
+        case Ending::LaunchFailed:
+            EXPECT_FALSE(run.exitCode.has_value());
+            EXPECT_EQ(run.statuses, std::vector<std::string>{texts::kFailed});
+            return;
+        case Ending::InitFailed:
+            EXPECT_EQ(run.exitCode, std::optional<std::uint32_t>(0));
+            break;
+        case Ending::FormatFailed:
+        case Ending::WriteFailed:
+            EXPECT_EQ(run.exitCode,
+                      std::optional<std::uint32_t>(CWorkerThread::kExitCodeStillActive));
+            break;
+    }
+    // Up to the failure the job reports what a clean job does, then the failed status.
+    ASSERT_FALSE(run.statuses.empty());
+    EXPECT_EQ(run.statuses.back(), texts::kFailed);
+    ASSERT_LE(run.statuses.size(), cleanStatuses.size());
+    EXPECT_TRUE(std::equal(run.statuses.begin(), run.statuses.end() - 1, cleanStatuses.begin()))
+        << "statuses before the failure differ from a clean job's";
+}
+
+// The first differing sector of two raw exports, for a readable failure.
+std::string FirstDifference(const std::string& a, const std::string& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i]) {
+            return "first difference in sector " + std::to_string(i / sim::kRawSectorBytes);
+        }
+    }
+    return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size());
+}
+
+TEST_F(FaultMatrix, EveryFaultAtEveryPhaseEndsAsSpecifiedAndACleanDownloadRestoresTheFlash) {
+    ASSERT_EQ(s_clean.ending, Ending::Completed);
+    const std::vector<std::string>& cleanStatuses = s_clean.statuses;
+    int cases = 0;
+    for (const PhaseRow& row : MatrixRows()) {
+        const Located at = FindFirst(s_clean.trace, row.locate);
+        ASSERT_NE(at.number, 0u) << "the clean run has no command for phase " << row.phase;
+        for (const FaultCase& fault : row.faults) {
+            const std::string spec = SpecOf(fault.kind, at);
+            SCOPED_TRACE(std::string(row.phase) + ": " + spec);
+            std::shared_ptr<SimPlayer> player = NewPlayer();
+            ASSERT_TRUE(player);
+            const RunResult faulty = Run(player, PlanOf(spec));
+            ExpectEnding(faulty, fault.expected, cleanStatuses);
+
+            // Nothing is lost: the same player, with the fault gone, takes a clean download.
+            const RunResult again = Run(player, {});
+            EXPECT_EQ(again.ending, Ending::Completed);
+            const std::string raw = Raw(*player);
+            EXPECT_TRUE(raw == s_referenceRaw) << FirstDifference(raw, s_referenceRaw);
+            ++cases;
+        }
+    }
+    std::printf("fault cases run: %d\n", cases);
+}
+
+TEST_F(FaultMatrix, UnplugInTheMiddleOfEveryImageEndsInAFailure) {
+    // Halfway through the clean run's commands, and in the middle of each copy.
+    std::vector<std::uint64_t> points = {s_clean.trace.size() / 2};
+    for (const char* stage : {texts::kSendImPm, texts::kBackupImPm, texts::kSendUit,
+                              texts::kBackupUit, texts::kSendFont, texts::kBackupFont}) {
+        std::vector<std::uint64_t> numbers;
+        for (std::size_t i = 0; i < s_clean.trace.size(); ++i) {
+            if (s_clean.trace[i].stage == stage) {
+                numbers.push_back(i + 1);
+            }
+        }
+        ASSERT_FALSE(numbers.empty()) << stage;
+        points.push_back(numbers[numbers.size() / 2]);
+    }
+    for (std::uint64_t point : points) {
+        SCOPED_TRACE("unplug-after=" + std::to_string(point));
+        std::shared_ptr<SimPlayer> player = NewPlayer();
+        ASSERT_TRUE(player);
+        const RunResult faulty = Run(player, PlanOf("unplug-after=" + std::to_string(point)));
+        ExpectEnding(faulty, kReadBack, s_clean.statuses);
+        const RunResult again = Run(player, {});
+        EXPECT_EQ(again.ending, Ending::Completed);
+        EXPECT_TRUE(Raw(*player) == s_referenceRaw);
+    }
+}
+
+// The reference itself: every image in its primary and backup areas, byte for byte, over good
+// blocks only, so that "equal to the reference" means "right".
+TEST_F(FaultMatrix, TheReferenceDownloadPlacesEveryCopy) {
+    ASSERT_TRUE(s_reference);
+    const std::uint32_t spb = s_reference->SectorsPerBlock();
+    struct Copy {
+        std::string path;
+        SubCommand firstWriteIn;
+        const char* stage;
+        bool backward;
+    };
+    // Each copy starts where the clean run wrote its first sector in that stage.
+    const Copy copies[] = {
+        {s_settings.imPmPath, SubCommand::WriteSector, texts::kSendImPm, false},
+        {s_settings.imPmPath, SubCommand::WriteSector, texts::kBackupImPm, true},
+        {s_settings.uitPath, SubCommand::WriteSector, texts::kSendUit, false},
+        {s_settings.uitPath, SubCommand::WriteSector, texts::kBackupUit, true},
+        {s_settings.fontPath, SubCommand::WriteSector, texts::kSendFont, false},
+        {s_settings.fontPath, SubCommand::WriteSector, texts::kBackupFont, true},
+    };
+    for (const Copy& copy : copies) {
+        SCOPED_TRACE(copy.stage);
+        std::ifstream in(copy.path, std::ios::binary);
+        std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
+        const Located first = FindFirst(s_clean.trace, Is(copy.firstWriteIn, copy.stage, 0));
+        ASSERT_NE(first.number, 0u);
+        // Images here start at the first sector of a block; kept sectors are written back first,
+        // so the first write of a stage may be a kept sector: step back to the block start.
+        std::int64_t block = first.command.operand / spb;
+        const std::size_t sectors = (image.size() - 512 + 511) / 512;
+        std::uint8_t data[512];
+        for (std::size_t k = 0; k < sectors; ++k) {
+            if (k > 0 && k % spb == 0) {
+                do {
+                    block += copy.backward ? -1 : 1;
+                } while (s_reference->IsFactoryBad(static_cast<std::uint32_t>(block)));
+            }
+            s_reference->ReadData(static_cast<std::uint32_t>(block) * spb + k % spb, data);
+            for (std::size_t b = 0; b < 512; ++b) {
+                const std::size_t at = 512 + k * 512 + b;
+                ASSERT_EQ(data[b], at < image.size() ? image[at] : 0)
+                    << "block " << block << " sector " << k % spb << " byte " << b;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qdx::test
