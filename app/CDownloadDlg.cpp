@@ -113,7 +113,8 @@ CDownloadDlg::CDownloadDlg(DownloadDlgServices services, QWidget* parent)
     connect(m_btnStart, &QPushButton::clicked, this, [this] { OnStartDownload(); });
 
     m_startPort = std::make_unique<StartButtonPort>(m_gui, m_btnStart);
-    m_statusPort = std::make_unique<StatusTextPort>(m_gui, m_stcStatus);
+    m_statusPort = std::make_unique<StatusTextPort>(
+        m_gui, m_stcStatus, [this](const QString& text) { emit statusChanged(text); });
     m_progressPort = std::make_unique<ProgressBarPort>(m_gui, m_progressCtrl);
     m_appMessageBox = std::make_unique<AppMessageBox>(m_gui, this, m_services.presentMessage);
     m_engine.SetMessageBox(m_appMessageBox.get());
@@ -181,6 +182,7 @@ void CDownloadDlg::ScanForPlayer() {
     }
     if (!m_stcStatus->isEnabled()) {
         m_stcStatus->setText(Text(texts::kNotConnected));
+        emit statusChanged(m_stcStatus->text());
     }
 }
 
@@ -209,6 +211,7 @@ void CDownloadDlg::ShowSlotState(int slotNumber, const QString& text, bool enabl
     }
     m_stcStatus->setEnabled(enable);
     m_stcStatus->setText(text);
+    emit statusChanged(text);
     m_progressCtrl->setEnabled(enable);
     m_progressCtrl->setRange(0, 100);
     m_progressCtrl->setValue(0);

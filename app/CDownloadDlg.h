@@ -59,6 +59,8 @@ public:
     const CDownloadThread& Thread() const { return m_thread; }
 
 signals:
+    // The status line was given a text, by the window or by the worker.
+    void statusChanged(const QString& text);
     // The worker of a started download has ended and its handle, lock and player are released.
     void downloadEnded();
 

@@ -43,8 +43,12 @@ bool StatusTextPort::SetText(const std::string& text) {
     bool exists = false;
     m_gui.Call([this, &text, &exists] {
         if (m_label) {
-            m_label->setText(QString::fromStdString(text));
+            const QString shown = QString::fromStdString(text);
+            m_label->setText(shown);
             exists = true;
+            if (m_shown) {
+                m_shown(shown);
+            }
         }
     });
     return exists;

@@ -53,12 +53,15 @@ private:
 
 class StatusTextPort : public ITextControl {
 public:
-    StatusTextPort(GuiCaller& gui, QLabel* label) : m_gui(gui), m_label(label) {}
+    // shown is told every text set, on the GUI thread.
+    StatusTextPort(GuiCaller& gui, QLabel* label, std::function<void(const QString&)> shown)
+        : m_gui(gui), m_label(label), m_shown(std::move(shown)) {}
     bool SetText(const std::string& text) override;
 
 private:
     GuiCaller& m_gui;
     QPointer<QLabel> m_label;
+    std::function<void(const QString&)> m_shown;
 };
 
 class ProgressBarPort : public IProgressControl {

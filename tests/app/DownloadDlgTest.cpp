@@ -1,0 +1,496 @@
+// The main window on the offscreen platform: its states, device tracking, the launch and its
+// failures, whole downloads onto a simulated player, the About box and closing during a job.
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "app/CAboutDlg.h"
+#include "app/CDownloadDlg.h"
+#include "app/WindowTexts.h"
+#include "app/bench/DemoSetup.h"
+#include "engine/CFlashEngine.h"
+#include "engine/DownloadLaunch.h"
+#include "files/FirmwareFiles.h"
+#include "sim/SimPlayer.h"
+
+using namespace qdx::app;
+using qdx::CFlashEngine;
+using qdx::DeviceHandle;
+namespace sim = qdx::sim;
+
+namespace {
+
+QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+class FakeVolumes : public IVolumeSource {
+public:
+    explicit FakeVolumes(std::vector<VolumeInfo> present) : m_present(std::move(present)) {}
+    std::vector<VolumeInfo> Scan() override { return m_present; }
+    void Watch(Listener listener) override { *m_listener = std::move(listener); }
+    // Shared so the test can raise events after the window has taken the source.
+    std::shared_ptr<Listener> listener() const { return m_listener; }
+
+private:
+    std::vector<VolumeInfo> m_present;
+    std::shared_ptr<Listener> m_listener = std::make_shared<Listener>();
+};
+
+// Remembers every device it hands out, and how often it was asked.
+class RecordingOpener : public IDeviceOpener {
+public:
+    explicit RecordingOpener(std::unique_ptr<IDeviceOpener> inner) : m_inner(std::move(inner)) {}
+    DeviceHandle Open(const std::string& volume) override {
+        volumes.push_back(volume);
+        last = m_inner ? m_inner->Open(volume) : nullptr;
+        return last;
+    }
+    void JobEnded() override {
+        ++jobsEnded;
+        if (m_inner) {
+            m_inner->JobEnded();
+        }
+    }
+    std::vector<std::string> volumes;
+    DeviceHandle last;
+    int jobsEnded = 0;
+
+private:
+    std::unique_ptr<IDeviceOpener> m_inner;
+};
+
+class CountingInhibitor : public ISleepInhibitor {
+public:
+    void Acquire() override {
+        ++acquired;
+        m_held = true;
+    }
+    void Release() override { m_held = false; }
+    bool Held() const override { return m_held; }
+    int acquired = 0;
+
+private:
+    bool m_held = false;
+};
+
+struct Shown {
+    MessageRequest request;
+    bool onGuiThread = false;
+};
+
+// One window with its collaborators; the volume "/dev/sdb" stands for the player.
+struct Rig {
+    QTemporaryDir dir;
+    std::string player;
+    FakeVolumes* volumes = nullptr;
+    std::shared_ptr<IVolumeSource::Listener> raise;
+    RecordingOpener* opener = nullptr;
+    CountingInhibitor* inhibitor = nullptr;
+    std::shared_ptr<std::vector<Shown>> messages = std::make_shared<std::vector<Shown>>();
+    std::unique_ptr<CDownloadDlg> window;
+    QStringList statuses;
+
+    struct Options {
+        bool connected = true;
+        bool uit = true;
+        bool hzk = true;
+        bool simulated = true;  // else the open fails
+        sim::FaultPlan faults{};
+        std::chrono::microseconds latency{};
+        std::vector<std::uint8_t> uitImage = demo::MakeImage(8 * 1024, 2);
+    };
+
+    explicit Rig(Options options) {
+        const std::string path = dir.path().toStdString();
+        std::string error;
+        const auto factory = sim::SimPlayer::CreateFactory(demo::kDemoChip, false, {}, &error);
+        player = path + "/player.sim";
+        factory->Save(player, &error);
+        if (options.uit) {
+            demo::WriteBytes(path + "/player.uit", options.uitImage);
+        }
+        if (options.hzk) {
+            demo::WriteBytes(path + "/font.hzk", demo::MakeImage(16 * 1024, 3));
+        }
+
+        DownloadDlgServices services;
+        services.programDir = [path] { return path; };
+        std::vector<VolumeInfo> present;
+        if (options.connected) {
+            present.push_back({"/dev/sdb", true, true});
+        }
+        auto fakeVolumes = std::make_unique<FakeVolumes>(present);
+        volumes = fakeVolumes.get();
+        raise = fakeVolumes->listener();
+        services.volumes = std::move(fakeVolumes);
+        std::unique_ptr<IDeviceOpener> inner;
+        if (options.simulated) {
+            inner = std::make_unique<SimDeviceOpener>(player, options.latency, options.faults);
+        }
+        auto recording = std::make_unique<RecordingOpener>(std::move(inner));
+        opener = recording.get();
+        services.opener = std::move(recording);
+        auto counting = std::make_unique<CountingInhibitor>();
+        inhibitor = counting.get();
+        services.inhibitor = std::move(counting);
+        services.presentMessage = [messages = messages](QWidget*, const MessageRequest& request) {
+            messages->push_back({request, QThread::currentThread() == qApp->thread()});
+        };
+        window = std::make_unique<CDownloadDlg>(std::move(services));
+        QObject::connect(window.get(), &CDownloadDlg::statusChanged,
+                         [this](const QString& text) { statuses << text; });
+        window->show();
+    }
+
+    QPushButton* start() const { return window->findChild<QPushButton*>("startButton"); }
+    QLabel* status() const { return window->findChild<QLabel*>("statusLine"); }
+    QProgressBar* bar() const { return window->findChild<QProgressBar*>("progressBar"); }
+    void arrive(const std::string& volume, bool media = true) {
+        (*raise)({VolumeEvent::Kind::Arrival, volume, media});
+    }
+    void remove(const std::string& volume) { (*raise)({VolumeEvent::Kind::Removal, volume}); }
+    QStringList messageTexts() const {
+        QStringList texts;
+        for (const Shown& shown : *messages) {
+            texts << shown.request.text;
+        }
+        return texts;
+    }
+    // Presses Start and waits until the download that it started has ended.
+    bool downloadToEnd(int timeoutMs = 30000) {
+        QSignalSpy ended(window.get(), &CDownloadDlg::downloadEnded);
+        window->OnStartDownload();
+        return ended.wait(timeoutMs);
+    }
+};
+
+// The window's state as one line, for readable comparisons.
+QString StateOf(const Rig& rig) {
+    return QString("%1|status %2|bar %3 %4|start %5")
+        .arg(rig.status()->text())
+        .arg(rig.status()->isEnabled() ? "on" : "off")
+        .arg(rig.bar()->isEnabled() ? "on" : "off")
+        .arg(rig.bar()->value())
+        .arg(rig.start()->isEnabled() ? "on" : "off");
+}
+
+QString Connected() {
+    return Q(texts::kConnected) + "|status on|bar on 0|start on";
+}
+QString NotConnected() {
+    return Q(texts::kNotConnected) + "|status off|bar off 0|start off";
+}
+
+}  // namespace
+
+class DownloadDlgTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QApplication::setApplicationName("qdxclient"); }
+
+    void opensAsTheTemplateSays() {
+        Rig rig({.connected = false});
+        CDownloadDlg& w = *rig.window;
+        QCOMPARE(w.windowTitle(), Q(texts::kMainTitle));
+        QCOMPARE(StateOf(rig), NotConnected());
+        QCOMPARE(w.minimumSize(), w.maximumSize());  // fixed size
+        QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(w.palette().color(QPalette::Window), QColor(0xF0, 0xF0, 0xF0));
+        auto* group = w.findChild<QGroupBox*>("deviceGroup");
+        QCOMPARE(group->title(), Q(texts::kDeviceGroup));
+        QCOMPARE(group->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+        QCOMPARE(rig.start()->text(), Q(texts::kStart));
+        QVERIFY(!rig.start()->isDefault() && !rig.start()->autoDefault());
+        QVERIFY(!rig.status()->autoFillBackground());
+        QCOMPARE(rig.bar()->minimum(), 0);
+        QCOMPARE(rig.bar()->maximum(), 100);
+        // The controls keep the template's order from top to bottom, all inside the window.
+        QVERIFY(group->geometry().contains(rig.status()->geometry()));
+        QVERIFY(group->geometry().contains(rig.bar()->geometry()));
+        QVERIFY(rig.status()->y() < rig.bar()->y());
+        QVERIFY(group->geometry().bottom() < rig.start()->y());
+        QVERIFY(w.rect().contains(rig.start()->geometry()));
+        // The dialog font is a CJK one, so the texts render.
+        QVERIFY2(QFontInfo(w.font()).family().contains("WenQuanYi") ||
+                     QFontInfo(w.font()).family().contains("SimSun"),
+                 qPrintable(QFontInfo(w.font()).family()));
+        QCOMPARE(QFontInfo(w.font()).pointSize(), 9);
+    }
+
+    void opensConnectedWhenThePlayerIsThere() {
+        Rig rig({});
+        QCOMPARE(StateOf(rig), Connected());
+    }
+
+    void followsArrivalsAndRemovals() {
+        Rig rig({.connected = false});
+        rig.arrive("/dev/sdc", false);  // a reader without a medium
+        QCOMPARE(StateOf(rig), NotConnected());
+        rig.arrive("/dev/sdb");
+        QCOMPARE(StateOf(rig), Connected());
+
+        rig.bar()->setValue(40);
+        rig.arrive("/dev/sdd");  // a second volume changes nothing
+        rig.remove("/dev/sdd");  // nor does its removal
+        QCOMPARE(rig.bar()->value(), 40);
+        QVERIFY(rig.start()->isEnabled());
+
+        rig.remove("/dev/sdb");
+        QCOMPARE(StateOf(rig), NotConnected());
+        // The freed slot remembers its volume: the same removal again is the player's removal.
+        rig.status()->setText("x");
+        rig.remove("/dev/sdb");
+        QCOMPARE(StateOf(rig), NotConnected());
+
+        rig.arrive("/dev/sdd");
+        QCOMPARE(StateOf(rig), Connected());
+        QCOMPARE(g_deviceSlots[0].volume, std::string("/dev/sdd"));
+    }
+
+    // Each launch that fails before a worker runs: what the operator sees and what is left.
+    void launchFailures() {
+        sim::FaultPlan unknownChip;
+        unknownChip.failCommand = 1;  // the first identification read gets no answer
+        struct Case {
+            const char* name;
+            Rig::Options options;
+            QStringList messages;
+            bool warningIcon;
+            QString status;
+            bool startEnabled;
+            int opened;
+        };
+        const Case cases[] = {
+            {"no UIT",
+             {.uit = false},
+             {Q(qdx::texts::kUitMissing)},
+             false,
+             Q(texts::kConnected),
+             true,
+             0},
+            {"no HZK",
+             {.hzk = false},
+             {Q(qdx::texts::kHzkMissing)},
+             false,
+             Q(texts::kConnected),
+             true,
+             0},
+            {"no player", {.connected = false}, {}, false, Q(texts::kNotConnected), false, 0},
+            {"open fails",
+             {.simulated = false},
+             {Q(qdx::texts::kOpenFailed)},
+             true,
+             Q(texts::kConnected),
+             false,
+             1},
+            {"unknown chip",
+             {.faults = unknownChip},
+             {Q(qdx::texts::kUnknownChip)},
+             true,
+             Q(qdx::texts::kFailed),
+             false,
+             1},
+        };
+        for (const Case& c : cases) {
+            Rig rig(c.options);
+            rig.window->OnStartDownload();
+            QVERIFY2(!rig.window->IsDownloading(), c.name);
+            QCOMPARE(rig.messageTexts(), c.messages);
+            for (const Shown& shown : *rig.messages) {
+                QCOMPARE(shown.request.caption, QString("qdxclient"));
+                QCOMPARE(shown.request.warningIcon, c.warningIcon);
+            }
+            QCOMPARE(rig.status()->text(), c.status);
+            QCOMPARE(rig.start()->isEnabled(), c.startEnabled);
+            QCOMPARE(int(rig.opener->volumes.size()), c.opened);
+            if (rig.opener->last) {
+                // The handle of a failed launch is closed at once.
+                QVERIFY2(static_cast<sim::SimDevice&>(*rig.opener->last).Closed(), c.name);
+            }
+            QCOMPARE(rig.inhibitor->acquired, 0);
+            // Only an arrival enables Start again after a launch that got as far as the device.
+            if (!c.startEnabled && c.opened > 0) {
+                rig.remove("/dev/sdb");
+                rig.arrive("/dev/sdb");
+                QVERIFY(rig.start()->isEnabled());
+            }
+        }
+    }
+
+    void wholeDownloadOntoASimulatedPlayer() {
+        Rig rig({});
+        QVERIFY(rig.downloadToEnd());
+        QCOMPARE(StateOf(rig), Q(qdx::texts::kCompleted) + "|status on|bar on 0|start on");
+        const QStringList expected = {
+            Q(qdx::texts::kFormatting), Q(qdx::texts::kSendImPm),  Q(qdx::texts::kVerifying),
+            Q(qdx::texts::kBackupImPm), Q(qdx::texts::kVerifying), Q(qdx::texts::kSendUit),
+            Q(qdx::texts::kVerifying),  Q(qdx::texts::kBackupUit), Q(qdx::texts::kVerifying),
+            Q(qdx::texts::kSendFont),   Q(qdx::texts::kVerifying), Q(qdx::texts::kBackupFont),
+            Q(qdx::texts::kVerifying),  Q(qdx::texts::kCompleted)};
+        QCOMPARE(rig.statuses, expected);
+        QVERIFY(rig.messages->empty());
+        QCOMPARE(rig.inhibitor->acquired, 1);
+        QVERIFY(!rig.inhibitor->Held());
+        QCOMPARE(rig.opener->jobsEnded, 1);
+        QVERIFY(static_cast<sim::SimDevice&>(*rig.opener->last).Closed());
+
+        // The player was saved back: its font area now holds the font image.
+        std::string error;
+        std::shared_ptr<sim::SimPlayer> saved = sim::SimPlayer::Load(rig.player, &error);
+        QVERIFY2(saved, error.c_str());
+        CFlashEngine reader;
+        QVERIFY(reader.InitFlash(std::make_shared<sim::SimDevice>(saved)));
+        std::vector<std::uint8_t> sector(512);
+        saved->ReadData(
+            static_cast<std::uint32_t>(reader.m_layout[qdx::kSlotFont]) * saved->SectorsPerBlock(),
+            sector.data());
+        const std::vector<std::uint8_t> font = demo::MakeImage(16 * 1024, 3);
+        QVERIFY(std::equal(sector.begin(), sector.end(), font.begin() + 512));
+
+        // A second download runs on the same window.
+        rig.statuses.clear();
+        QVERIFY(rig.downloadToEnd());
+        QCOMPARE(rig.statuses.last(), Q(qdx::texts::kCompleted));
+        QVERIFY(rig.start()->isEnabled());
+    }
+
+    void kernelChecksumFailsAtTheJob() {
+        // The launch stops before the kernel block; the job reads it after the format.
+        sim::FaultPlan faults;
+        std::string error;
+        const auto probe = sim::SimPlayer::CreateFactory(demo::kDemoChip, false, {}, &error);
+        faults.corruptRead.push_back(probe->SectorsPerBlock());  // the second block's first sector
+        Rig rig({.faults = faults});
+        QVERIFY(rig.downloadToEnd());
+        QCOMPARE(rig.messageTexts(),
+                 QStringList({Q(qdx::texts::kKernelChecksum), Q(qdx::texts::kInitFailed)}));
+        for (const Shown& shown : *rig.messages) {
+            QVERIFY(shown.onGuiThread);  // shown by the GUI thread while the worker waited
+            QVERIFY(shown.request.warningIcon);
+            QCOMPARE(shown.request.caption, QString("qdxclient"));
+        }
+        QCOMPARE(StateOf(rig), Q(qdx::texts::kFailed) + "|status on|bar on 0|start on");
+        QVERIFY(!rig.inhibitor->Held());
+        QCOMPARE(rig.opener->jobsEnded, 1);
+    }
+
+    void writeFailureLeavesStartDisabledUntilTheNextArrival() {
+        std::vector<std::uint8_t> badUit = demo::MakeImage(8 * 1024, 2);
+        badUit[15] ^= 0x01;  // checksum no longer holds
+        Rig rig({.uitImage = badUit});
+        QVERIFY(rig.downloadToEnd());
+        QCOMPARE(rig.messageTexts(), QStringList({Q(qdx::texts::kFileChecksum)}));
+        QCOMPARE(rig.window->Thread().ExitCode(), 259u);
+        QCOMPARE(StateOf(rig), Q(qdx::texts::kFailed) + "|status on|bar on 0|start off");
+        QVERIFY(!rig.inhibitor->Held());
+        QVERIFY(static_cast<sim::SimDevice&>(*rig.opener->last).Closed());
+
+        rig.arrive("/dev/sdc");  // another volume does not count
+        QVERIFY(!rig.start()->isEnabled());
+        rig.remove("/dev/sdb");
+        rig.arrive("/dev/sdb");
+        QCOMPARE(StateOf(rig), Connected());
+    }
+
+    void duringADownload() {
+        // Slow enough that the job is still running while we act.
+        Rig rig({.latency = std::chrono::microseconds(300)});
+        QSignalSpy ended(rig.window.get(), &CDownloadDlg::downloadEnded);
+        rig.window->OnStartDownload();
+        QVERIFY(rig.window->IsDownloading());
+        QVERIFY(rig.inhibitor->Held());
+        QVERIFY(!rig.start()->isEnabled());
+
+        // Closing is refused, and the operator is told why.
+        QVERIFY(!rig.window->close());
+        QVERIFY(rig.window->isVisible());
+        QCOMPARE(rig.messageTexts(), QStringList({Q(texts::kCloseRefused)}));
+
+        // Unplugged and plugged in again: Start comes back, but a press does nothing while the
+        // worker lives.
+        rig.remove("/dev/sdb");
+        QCOMPARE(rig.status()->text(), Q(texts::kNotConnected));
+        rig.arrive("/dev/sdb");
+        QVERIFY(rig.start()->isEnabled());
+        QTest::mouseClick(rig.start(), Qt::LeftButton);
+        QCOMPARE(int(rig.opener->volumes.size()), 1);
+        QVERIFY(rig.start()->isEnabled());
+
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(rig.status()->text(), Q(qdx::texts::kCompleted));
+        QVERIFY(!rig.inhibitor->Held());
+        QVERIFY(rig.window->close());
+        QVERIFY(!rig.window->isVisible());
+    }
+
+    void destroyingTheWindowWaitsForTheWorker() {
+        Rig rig({.latency = std::chrono::microseconds(100)});
+        rig.window->OnStartDownload();
+        QVERIFY(rig.window->IsDownloading());
+        const DeviceHandle device = rig.opener->last;
+        rig.window.reset();  // must neither hang nor leave the worker behind
+        // The job ran to its end, which closes the device.
+        QVERIFY(static_cast<sim::SimDevice&>(*device).Closed());
+    }
+
+    void aboutBoxForIds16To31() {
+        Rig rig({});
+        int opened = 0;
+        QString title, version;
+        QTimer closer;
+        closer.setInterval(10);
+        connect(&closer, &QTimer::timeout, [&] {
+            if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
+                ++opened;
+                title = about->windowTitle();
+                version = about->findChild<QLabel*>("aboutVersion")->text();
+                QTest::mouseClick(about->findChild<QPushButton*>("aboutOk"), Qt::LeftButton);
+            }
+        });
+        closer.start();
+        for (std::uint32_t id : {16u, 17u, 31u}) {
+            QVERIFY(rig.window->OnSysCommand(id));
+        }
+        for (std::uint32_t id : {15u, 32u, 0xF060u}) {
+            QVERIFY(!rig.window->OnSysCommand(id));
+        }
+        closer.stop();
+        QCOMPARE(opened, 3);
+        QCOMPARE(title, Q(texts::kAboutTitle));
+        QCOMPARE(version, Q(texts::kAboutVersion));
+
+        // The window's context menu carries the About item with its command id.
+        QString itemText;
+        QVariant itemId;
+        QTimer::singleShot(50, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                itemText = menu->actions().value(0)->text();
+                itemId = menu->actions().value(0)->data();
+                menu->close();
+            }
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                rig.window->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(rig.window.get(), &event);
+        QCOMPARE(itemText, Q(texts::kAboutMenuItem));
+        QCOMPARE(itemId.toUInt(), 16u);
+    }
+};
+
+QTEST_MAIN(DownloadDlgTest)
+#include "DownloadDlgTest.moc"
