@@ -8,6 +8,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include "transport/linux/DiskSafety.h"
 #endif
 
 namespace qdx::cli {
@@ -66,82 +68,27 @@ bool IsRemovableDisk(const std::string& path, std::string* why) {
 
 #else
 
-namespace fs = std::filesystem;
-
-namespace {
-
-std::string ReadLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\n')) {
-        line.pop_back();
-    }
-    return line;
-}
-
-// The name of the whole disk under /sys/block that a device node belongs to, or empty.
-std::string DiskName(const std::string& path) {
-    std::error_code error;
-    fs::path node = fs::canonical(path, error);
-    if (error) {
-        return {};
-    }
-    std::string name = node.filename().string();
-    if (name.rfind("sg", 0) == 0) {
-        // A SCSI generic node: its disk, if it has one, is listed under the device.
-        for (const auto& entry :
-             fs::directory_iterator("/sys/class/scsi_generic/" + name + "/device/block", error)) {
-            return entry.path().filename().string();
-        }
-        return {};
-    }
-    fs::path classEntry = "/sys/class/block/" + name;
-    if (fs::exists(classEntry / "partition", error)) {
-        fs::path disk = fs::canonical(classEntry / "..", error);
-        return error ? std::string() : disk.filename().string();
-    }
-    return fs::exists("/sys/block/" + name, error) ? name : std::string();
-}
-
-}  // namespace
-
 std::vector<DiskEntry> ListCandidateDisks() {
     std::vector<DiskEntry> disks;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/sys/block", error)) {
-        const fs::path dir = entry.path();
+    for (const DiskInfo& info : ScanDisks(CurrentSystemView())) {
         DiskEntry disk;
-        disk.path = "/dev/" + dir.filename().string();
-        disk.removable = ReadLine(dir / "removable") == "1";
-        std::error_code linkError;
-        disk.usb = fs::canonical(dir, linkError).string().find("/usb") != std::string::npos;
-        if (!disk.removable && !disk.usb) {
-            continue;
-        }
-        // The size file counts 512-byte units whatever the disk's own sector size.
-        disk.sizeBytes = std::strtoull(ReadLine(dir / "size").c_str(), nullptr, 10) * 512;
-        disk.vendor = ReadLine(dir / "device" / "vendor");
-        disk.model = ReadLine(dir / "device" / "model");
+        disk.path = info.node;
+        disk.sizeBytes = info.sizeBytes;
+        disk.vendor = info.vendor;
+        disk.model = info.model;
+        disk.removable = info.removable;
+        disk.usb = info.usb;
+        disk.usbId = info.usbId;
+        disk.sgNode = info.sgNode;
+        disk.accessible = info.accessible;
+        disk.refusal = info.refusal;
         disks.push_back(disk);
     }
     return disks;
 }
 
 bool IsRemovableDisk(const std::string& path, std::string* why) {
-    std::string disk = DiskName(path);
-    if (disk.empty()) {
-        *why = path + " is no disk under /sys/block; only removable disks are accepted";
-        return false;
-    }
-    std::string removable = ReadLine("/sys/block/" + disk + "/removable");
-    if (removable != "1") {
-        *why = "/dev/" + disk + " is not a removable disk (/sys/block/" + disk + "/removable is " +
-               (removable.empty() ? "missing" : removable) +
-               "); players show up as removable disks";
-        return false;
-    }
-    return true;
+    return CheckPlayerDisk(path, CurrentSystemView(), why);
 }
 
 #endif

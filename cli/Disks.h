@@ -15,13 +15,19 @@ struct DiskEntry {
     std::string model;
     bool removable = false;
     bool usb = false;
+    std::string usbId;       // "vvvv:pppp"; empty when unknown
+    std::string sgNode;      // Linux: the node that carries vendor commands
+    bool accessible = true;  // this user may open it for vendor commands
+    std::string refusal;     // why it is no player; empty for a candidate
 };
 
-// Disks that are removable or attached through USB.
+// The host's disks: the candidate players, and on Linux also the disks refused as players with
+// the reason (fixed, not on USB, holding the running system).
 std::vector<DiskEntry> ListCandidateDisks();
 
-// True when path names a removable disk (or a partition or SCSI generic node of one); false with
-// *why saying what was found otherwise.
+// True when path names a disk that may be a player: a removable USB disk (or a partition or SCSI
+// generic node of one) that holds no mounted system path or swap; false with *why naming the disk
+// and saying what it is otherwise.
 bool IsRemovableDisk(const std::string& path, std::string* why);
 
 }  // namespace qdx::cli

@@ -87,18 +87,48 @@ int RunPack(const CliCommand& command, std::ostream& out, std::ostream& err) {
     return kExitOk;
 }
 
+namespace {
+
+std::string SizeText(std::uint64_t bytes) {
+    char size[32];
+    if (bytes >= 1000000000ull) {
+        std::snprintf(size, sizeof size, "%.1f GB", static_cast<double>(bytes) / 1e9);
+    } else {
+        std::snprintf(size, sizeof size, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    }
+    return size;
+}
+
+}  // namespace
+
 int RunList(const CliCommand&, std::ostream& out, std::ostream&) {
     std::vector<DiskEntry> disks = ListCandidateDisks();
-    if (disks.empty()) {
-        out << "no removable or USB disks\n";
-        return kExitOk;
-    }
+    std::vector<const DiskEntry*> players;
+    std::vector<const DiskEntry*> refused;
     for (const DiskEntry& disk : disks) {
-        char size[32];
-        std::snprintf(size, sizeof size, "%.1f MB", static_cast<double>(disk.sizeBytes) / 1e6);
-        std::string name = disk.vendor + (disk.vendor.empty() ? "" : " ") + disk.model;
-        out << disk.path << "  " << size << "  " << (name.empty() ? "-" : name) << "  "
-            << (disk.removable ? "removable" : "not removable") << (disk.usb ? ", usb" : "")
+        (disk.refusal.empty() ? players : refused).push_back(&disk);
+    }
+    if (players.empty()) {
+        out << "no player candidates (players show up as removable USB disks)\n";
+    } else {
+        out << "candidate players:\n";
+    }
+    for (const DiskEntry* disk : players) {
+        std::string name = disk->vendor + (disk->vendor.empty() ? "" : " ") + disk->model;
+        out << "  " << disk->path << "  " << SizeText(disk->sizeBytes) << "  usb "
+            << (disk->usbId.empty() ? "?" : disk->usbId) << "  "
+            << (disk->removable ? "removable" : "not removable");
+        if (!disk->sgNode.empty()) {
+            out << "  " << disk->sgNode;
+        }
+        out << "  " << (disk->accessible ? "may open" : "no access (udev rule and plugdev needed)")
+            << "  " << (name.empty() ? "-" : name) << '\n';
+    }
+    if (!refused.empty()) {
+        out << "not players:\n";
+    }
+    for (const DiskEntry* disk : refused) {
+        out << "  " << disk->path << "  " << SizeText(disk->sizeBytes) << "  " << disk->refusal
             << '\n';
     }
     return kExitOk;
