@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -62,7 +63,7 @@ public:
         header->host_status = hostStatus;
         header->driver_status = driverStatus;
         header->sb_len_wr = static_cast<unsigned char>(sense.size());
-        std::memcpy(header->sbp, sense.data(), sense.size());
+        std::copy(sense.begin(), sense.end(), static_cast<std::uint8_t*>(header->sbp));
         return 0;
     }
 
