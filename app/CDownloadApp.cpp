@@ -1,7 +1,6 @@
 #include "app/CDownloadApp.h"
 
 #include <QApplication>
-#include <QStringList>
 
 #include <cstdio>
 #include <memory>
@@ -22,13 +21,9 @@ int CDownloadApp::Run(int argc, char** argv) {
 }
 
 int CDownloadApp::InitInstance(int argc, char** argv) {
-    QApplication application(argc, argv);  // names the application after the program file
-
-    std::vector<std::string> args;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        args.push_back(arguments[i].toStdString());
-    }
+    // The arguments are read before the toolkit starts, so that a wrong one is reported even
+    // where no display can be opened.
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     std::string error;
     const std::optional<ClientOptions> options = ParseClientArguments(args, &error);
     if (!options) {
@@ -36,6 +31,7 @@ int CDownloadApp::InitInstance(int argc, char** argv) {
         return 2;
     }
 
+    QApplication application(argc, argv);  // names the application after the program file
     DownloadDlgServices services;
     if (!options->simulatedPlayer.empty()) {
         services.volumes = std::make_unique<SimVolumeSource>(options->simulatedPlayer);
