@@ -1,5 +1,6 @@
 // check, pack and list.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -14,6 +15,11 @@ namespace {
 
 // Reads at most limit bytes; false when the file cannot be opened or read.
 bool ReadFile(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes) {
+    // Only regular files: opening a FIFO would wait for a writer forever.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return false;
