@@ -20,6 +20,7 @@
 #include "sim/SimPlayer.h"
 #include "tests/engine/ImageFixtures.h"
 #include "tests/engine/RecordingPorts.h"
+#include "tests/reliability/RunTool.h"
 
 namespace qdx::test {
 namespace {
@@ -486,6 +487,56 @@ TEST_F(FaultMatrix, UnplugInTheMiddleOfEveryImageEndsInAFailure) {
         EXPECT_EQ(again.ending, Ending::Completed);
         EXPECT_TRUE(Raw(*player) == s_referenceRaw);
     }
+}
+
+// The contract end to end: faults given to qdxflash end as its events say, and the same player
+// file then takes a clean download.
+TEST_F(FaultMatrix, QdxflashReportsFaultsThroughItsEventsAndExitStatus) {
+    const std::string player = (s_dir->Path() / "cli player.sim").string();
+    std::string output;
+    ASSERT_EQ(RunQdxflash("sim create " + Quoted(player) + " --chip 0x73 --bad 1020", &output), 0)
+        << output;
+    const std::string files = " --uit " + Quoted(s_settings.uitPath) + " --hzk " +
+                              Quoted(s_settings.fontPath) + " --impm " +
+                              Quoted(s_settings.imPmPath) + " --events";
+    const std::string middle = std::to_string(s_clean.trace.size() / 2);
+    struct Case {
+        std::string faults;
+        int status;
+        std::string lastEvent;
+        std::string message;  // a message event that must be present; empty for none
+    };
+    const Case cases[] = {
+        {" --fault format-fails", 1, R"({"event":"end","ending":"format-failed","exitCode":259})",
+         ""},
+        {" --fault unplug-after=" + middle, 1,
+         R"({"event":"end","ending":"write-failed","exitCode":259})",
+         R"({"event":"message","text":"Read back error"})"},
+        {" --fault fail=0@0", 1, R"({"event":"end","ending":"launch-failed"})",
+         std::string(R"({"event":"message","text":")") + texts::kUnknownChip + "\"}"},
+        {"", 0, R"({"event":"end","ending":"completed","exitCode":0})", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.faults);
+        EXPECT_EQ(RunQdxflash("download --sim " + Quoted(player) + files + c.faults, &output),
+                  c.status)
+            << output;
+        std::string last;
+        std::istringstream lines(output);
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty()) {
+                last = line;
+            }
+        }
+        EXPECT_EQ(last, c.lastEvent);
+        if (!c.message.empty()) {
+            EXPECT_NE(output.find(c.message), std::string::npos) << output;
+        }
+    }
+    // The clean download through the program leaves the flash as the engine's reference run.
+    std::unique_ptr<SimPlayer> loaded = SimPlayer::Load(player, &output);
+    ASSERT_TRUE(loaded) << output;
+    EXPECT_TRUE(Raw(*loaded) == s_referenceRaw) << FirstDifference(Raw(*loaded), s_referenceRaw);
 }
 
 // The reference itself: every image in its primary and backup areas, byte for byte, over good

@@ -23,6 +23,7 @@
 #include "sim/SimPlayer.h"
 #include "tests/engine/ImageFixtures.h"
 #include "tests/engine/RecordingPorts.h"
+#include "tests/reliability/RunTool.h"
 
 namespace qdx::test {
 namespace {
@@ -85,26 +86,6 @@ std::string Raw(const SimPlayer& player) {
     std::ostringstream out;
     player.ExportRaw(out, 0, player.TotalBlocks() - 1);
     return out.str();
-}
-
-// Runs the qdxflash command line with a bound; -1 when it had to be stopped.
-int RunQdxflash(const std::string& args, std::string* output) {
-    const std::string outFile =
-        fs::temp_directory_path() / ("qdx-hostile-" + std::to_string(::getpid()) + ".txt");
-    const std::string line =
-        std::string("timeout 60 \"") + QDXFLASH_PATH + "\" " + args + " >\"" + outFile + "\" 2>&1";
-    const int status = std::system(line.c_str());
-    std::ifstream in(outFile);
-    std::ostringstream text;
-    text << in.rdbuf();
-    *output = text.str();
-    fs::remove(outFile);
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return code == 124 ? -1 : code;
-}
-
-std::string Quoted(const std::string& path) {
-    return "'" + path + "'";
 }
 
 class HostileInput : public ::testing::Test {
