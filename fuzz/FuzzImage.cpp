@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool backward = size > 20 && (data[20] & 1);
     const std::int32_t start =
         backward ? engine.m_layout[qdx::kSlotImPmBackup] : engine.m_layout[qdx::kSlotImPm];
-    const std::int32_t written = engine.WriteImage(start, 0, qdx::kBuiltinImagePath, 1,
-                                                   backward ? 1 : 0, backward ? 40 : 0);
+    const std::int32_t written =
+        engine.WriteImage(start, 0, qdx::kBuiltinImagePath, 1, backward ? 1 : 0, backward ? 40 : 0);
     // The writer takes exactly the images the checker calls valid (both read at most 5 MiB and
     // fit 100 segments of the small-page chip used here).
     if (check.valid && check.segmentsSmallPage <= 40 && written != 1) {
