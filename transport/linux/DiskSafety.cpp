@@ -254,8 +254,8 @@ std::string DiskNameOfNode(const std::string& path, const SystemView& system) {
 bool CheckPlayerDisk(const std::string& path, const SystemView& system, std::string* why) {
     const std::string name = DiskNameOfNode(path, system);
     if (name.empty()) {
-        *why = path + " is no disk of this host; give the player's disk, such as /dev/sdb " +
-               "(qdxflash list shows the candidates)";
+        *why = path + " is no disk of this host; players show up as removable USB disks " +
+               "such as /dev/sdb (qdxflash list shows the candidates)";
         return false;
     }
     const DiskInfo disk = DescribeDisk(name, system);
