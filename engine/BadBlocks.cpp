@@ -56,14 +56,17 @@ std::int32_t CFlashEngine::FindGoodBlockBackward(std::int32_t& sector) {
 std::int32_t CFlashEngine::CheckKernelBlock(std::uint32_t firstSector) {
     std::uint32_t sum = 0;
     std::uint8_t data[kSectorBytes] = {};
+    // A sector that could not be read proves nothing: a player that answers no read at all would
+    // otherwise pass with a sum of zero over empty buffers and a zero layout.
+    bool allRead = true;
     for (std::uint32_t i : {0u, 1u, 2u, 3u, 5u, 6u}) {
-        ReadSector(firstSector + i, data);
+        allRead = ReadSector(firstSector + i, data) && allRead;
         for (std::uint8_t byte : data) {
             sum += byte;
         }
     }
-    ReadSector(firstSector + 4, data);
-    return GetBigEndian32(data) == sum ? 0 : 1;
+    allRead = ReadSector(firstSector + 4, data) && allRead;
+    return allRead && GetBigEndian32(data) == sum ? 0 : 1;
 }
 
 }  // namespace qdx

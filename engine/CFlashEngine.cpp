@@ -107,19 +107,24 @@ std::int32_t CFlashEngine::InitFlash(DeviceHandle device) {
 
     std::uint8_t data[kSectorBytes] = {};
     auto entry = [&data](int index) { return data[2 * index] * 256 + data[2 * index + 1]; };
-    ReadSector(sector + 1, data);
+    // A table that could not be read would send the images to whatever the buffer held.
+    bool allRead = ReadSector(sector + 1, data);
     for (int i = m_blocksK; i <= m_blocksK + 3; ++i) {
         m_layout[i] = entry(i);
     }
-    ReadSector(sector + 2, data);
+    allRead = ReadSector(sector + 2, data) && allRead;
     m_layout[kSlotFont] = entry(0);
-    ReadSector(sector + 5, data);
+    allRead = ReadSector(sector + 5, data) && allRead;
     for (int j = 0; j < (1280 >> m_blockShift); ++j) {
         m_layout[kSlotImPm + j] = entry(j);
     }
-    ReadSector(sector + 6, data);
+    allRead = ReadSector(sector + 6, data) && allRead;
     for (int j = 0; j < (512 >> m_blockShift); ++j) {
         m_layout[kSlotSecondArea + j] = entry(j);
+    }
+    if (!allRead) {
+        ShowMessage(texts::kKernelRead);
+        return 0;
     }
     return 1;
 }

@@ -40,6 +40,7 @@ inline constexpr const char* kBuiltinImagePath = "bin";
 namespace texts {
 inline constexpr const char* kUnknownChip = "请确认是否为本公司的MP3！";
 inline constexpr const char* kKernelChecksum = "kernelblk chksum error !";
+inline constexpr const char* kKernelRead = "kernelblk read error !";
 inline constexpr const char* kInitFailed = "flash初始化出错！";
 inline constexpr const char* kFileOpen = "File open error";
 inline constexpr const char* kFileKey = "File Key error";
@@ -49,6 +50,7 @@ inline constexpr const char* kFileSize = "File Size error";
 inline constexpr const char* kFlashRange = "Flash Range error";
 inline constexpr const char* kBackupArea = "Backup Area error";
 inline constexpr const char* kMemory = "Memory error";
+inline constexpr const char* kBlockRead = "Block read error";
 inline constexpr const char* kFormatting = "状态：正在格式化…";
 inline constexpr const char* kVerifying = "状态：正在校验…";
 inline constexpr const char* kSendImPm = "状态：正在传送IMPM文件…";
@@ -99,7 +101,9 @@ public:
                             const std::string& path, int verify, int backward,
                             std::int32_t maxBlocks = 0);
     void SplitSegments(std::int32_t sectorOffset, std::int32_t payloadBytes);
-    void PreserveBlockRemainder(std::uint32_t first, std::uint32_t end, int mode);
+    // Rewrites the block of [first, end) so that its other sectors survive the erase. Returns
+    // false, before erasing anything, when a sector to keep could not be read.
+    bool PreserveBlockRemainder(std::uint32_t first, std::uint32_t end, int mode);
 
     // --- The download job: format, renewed identification, the three images with backups.
     // 1 after the completed ending, 0 after a failure ending or with no sink bound.

@@ -84,17 +84,18 @@ void CFlashEngine::SplitSegments(std::int32_t sectorOffset, std::int32_t payload
     }
 }
 
-void CFlashEngine::PreserveBlockRemainder(std::uint32_t first, std::uint32_t end, int mode) {
+bool CFlashEngine::PreserveBlockRemainder(std::uint32_t first, std::uint32_t end, int mode) {
     const std::uint32_t blockSectors = static_cast<std::uint32_t>(m_sectorsPerBlock);
     const std::uint32_t block = first & ~(blockSectors - 1);
     const std::uint32_t headEnd = mode == 2 ? first : block;  // mode 1 keeps no head
     const std::uint32_t blockEnd = block + blockSectors;
     const std::uint32_t tailStart = std::min(end, blockEnd);
 
-    auto readRange = [this](std::uint32_t from, std::uint32_t to) {
+    bool allRead = true;
+    auto readRange = [this, &allRead](std::uint32_t from, std::uint32_t to) {
         std::vector<std::uint8_t> kept(static_cast<std::size_t>(to - from) * kSectorBytes, 0);
         for (std::uint32_t s = from; s < to; ++s) {
-            ReadSector(s, &kept[(s - from) * kSectorBytes]);
+            allRead = ReadSector(s, &kept[(s - from) * kSectorBytes]) && allRead;
         }
         return kept;
     };
@@ -107,10 +108,16 @@ void CFlashEngine::PreserveBlockRemainder(std::uint32_t first, std::uint32_t end
 
     const std::vector<std::uint8_t> head = readRange(block, headEnd);
     const std::vector<std::uint8_t> tail = readRange(tailStart, blockEnd);
+    // Erasing now would replace the sectors that could not be read with whatever the buffer
+    // held: the block is left as it is and the write fails instead.
+    if (!allRead) {
+        return false;
+    }
     EraseBlock(block);
     SetWriteTag(0);
     writeRange(block, headEnd, head);
     writeRange(tailStart, blockEnd, tail);
+    return true;
 }
 
 std::int32_t CFlashEngine::WriteImage(std::int32_t startBlock, std::int32_t sectorOffset,
@@ -204,12 +211,16 @@ std::int32_t CFlashEngine::WriteImage(std::int32_t startBlock, std::int32_t sect
             return fail(texts::kFlashRange);
         }
         const std::uint32_t segLen = static_cast<std::uint32_t>(m_segLen[i]);
+        bool prepared = true;
         if (m_segLen[i] == m_sectorsPerBlock) {
             EraseBlock(cur);
         } else if (m_segStart[i] > i * m_sectorsPerBlock) {
-            PreserveBlockRemainder(cur, cur + segLen, 2);
+            prepared = PreserveBlockRemainder(cur, cur + segLen, 2);
         } else {
-            PreserveBlockRemainder(cur & ~(blockSectors - 1), cur + segLen, 1);
+            prepared = PreserveBlockRemainder(cur & ~(blockSectors - 1), cur + segLen, 1);
+        }
+        if (!prepared) {
+            return fail(texts::kBlockRead);
         }
         for (std::uint32_t k = 0; k < segLen; ++k) {
             WriteSector(cur, &image[offset + k * kSectorBytes]);

@@ -250,6 +250,34 @@ TEST(KernelBlock, MismatchShowsMessageAndLeavesTablesCleared) {
     EXPECT_EQ(engine.m_layout[kSlotImPmBackup], 7);
 }
 
+TEST(KernelBlock, UnreadableSectorsFailTheIdentification) {
+    // A player that answers no read leaves zero-filled buffers whose sum matches a zero
+    // checksum; trusting that would send every image to block 0.
+    {
+        auto flash = std::make_shared<FakeFlash>(0x73, 32);
+        flash->refuse = [](const CommandDescription& c) {
+            return c.Sub() == SubCommand::ReadSector;
+        };
+        RecordingMessageBox box;
+        CFlashEngine engine(&box);
+        EXPECT_EQ(engine.InitFlash(flash), 0);
+        EXPECT_EQ(box.shown, std::vector<std::string>{texts::kKernelChecksum});
+    }
+    // The checksum reads succeed, the second read of the IM/PM table does not.
+    {
+        auto flash = std::make_shared<FakeFlash>(0x73, 32);
+        WriteKernelBlock(*flash, 32);
+        int reads = 0;
+        flash->refuse = [&reads](const CommandDescription& c) {
+            return c.Sub() == SubCommand::ReadSector && c.Argument() == 32 + 5 && ++reads == 2;
+        };
+        RecordingMessageBox box;
+        CFlashEngine engine(&box);
+        EXPECT_EQ(engine.InitFlash(flash), 0);
+        EXPECT_EQ(box.shown, std::vector<std::string>{texts::kKernelRead});
+    }
+}
+
 struct LayoutCase {
     std::uint8_t code;
     std::uint32_t sectorsPerBlock;

@@ -273,5 +273,26 @@ TEST_F(Writer, VerificationCatchesWritesThatDidNotTakeAndRefusedReads) {
     }
 }
 
+TEST_F(Writer, ABlockWhoseKeptSectorsCannotBeReadIsNotErased) {
+    Init(0x73, 32);
+    FakeFlash::Sector old;
+    old.fill(0x5A);
+    for (std::uint32_t s = 500 * 32; s < 501 * 32; ++s) {
+        flash->data[s] = old;
+    }
+    flash->refuse = [](const CommandDescription& c) {
+        return c.Sub() == SubCommand::ReadSector && c.Argument() == 500 * 32 + 20;
+    };
+    engine.m_pSink = &sink;
+    EXPECT_THROW(engine.WriteImage(500, 0, dir.Write("a.img", MakeImage(4 * 512)), 1, 0),
+                 RecordingSink::Exited);
+    EXPECT_EQ(box.shown, std::vector<std::string>{texts::kBlockRead});
+    EXPECT_EQ(CountOf(SubCommand::EraseBlock), 0u);
+    EXPECT_EQ(CountOf(SubCommand::WriteSector), 0u);
+    for (std::uint32_t s = 500 * 32; s < 501 * 32; ++s) {
+        EXPECT_EQ(flash->DataOf(s), old) << "sector " << s << " keeps its data";
+    }
+}
+
 }  // namespace
 }  // namespace qdx::test

@@ -278,6 +278,8 @@ const Expected kFormatFailed{Ending::FormatFailed, {}};
 const Expected kUnknownAfterFormat{Ending::InitFailed, {texts::kUnknownChip, texts::kInitFailed}};
 const Expected kKernelRejected{Ending::InitFailed, {texts::kKernelChecksum, texts::kInitFailed}};
 const Expected kReadBack{Ending::WriteFailed, {texts::kReadBack}};
+// A block whose kept sectors cannot be read is left unerased, and the copy fails.
+const Expected kBlockRead{Ending::WriteFailed, {texts::kBlockRead}};
 
 struct FaultCase {
     Kind kind;
@@ -314,38 +316,40 @@ std::vector<PhaseRow> MatrixRows() {
          {{FailCommand, kUnknownAfterFormat},
           {UnplugBefore, kUnknownAfterFormat},
           {FailSubAtSector, kLaunchFailed}}},
-        // Reads that all fail leave zero buffers, whose checksum holds: the job goes on with a
-        // zero layout and its first verification fails.
+        // Kernel sectors that cannot be read reject the kernel block, instead of a zero layout
+        // that a zero sum would seem to confirm.
         {"bad-block walk to the kernel block",
          Is(SubCommand::ReadSpare, fmt),
          {{FailCommand, kKernelRejected},
-          {UnplugBefore, kReadBack},
+          {UnplugBefore, kKernelRejected},
           {FailSubAtSector, kKernelRejected}}},
         {"kernel block read",
          Is(SubCommand::ReadSector, fmt),
          {{FailCommand, kKernelRejected},
-          {UnplugBefore, kReadBack},
+          {UnplugBefore, kKernelRejected},
           {FailSubAtSector, kKernelRejected},
           {CorruptRead, kKernelRejected}}},
         // The format has erased every block already, so a lost erase changes nothing.
         {"erasing",
          Is(SubCommand::EraseBlock, send),
-         {{FailCommand, kCompleted}, {UnplugBefore, kReadBack}, {FailSubAtSector, kCompleted}}},
+         {{FailCommand, kCompleted}, {UnplugBefore, kBlockRead}, {FailSubAtSector, kCompleted}}},
         {"writing",
          Is(SubCommand::WriteSector, send),
          {{FailCommand, kReadBack},
-          {UnplugBefore, kReadBack},
+          {UnplugBefore, kBlockRead},
           {FailSubAtSector, kReadBack},
           {WeakSector, kReadBack}}},
         {"bad-block walk while writing",
          Is(SubCommand::ReadSpare, send, 0),
-         {{FailCommand, kReadBack}, {UnplugBefore, kReadBack}, {FailSubAtSector, kCompleted}}},
-        // Kept sectors lie outside the image, so verification does not see them.
+         {{FailCommand, kReadBack}, {UnplugBefore, kBlockRead}, {FailSubAtSector, kCompleted}}},
+        // A kept sector that cannot be read stops the copy before its block is erased. One read
+        // wrong in transit is written back as read: kept sectors lie outside the image, so
+        // verification does not see them.
         {"block preservation read",
          Is(SubCommand::ReadSector, send, 0),
-         {{FailCommand, kCompleted},
-          {UnplugBefore, kReadBack},
-          {FailSubAtSector, kCompleted},
+         {{FailCommand, kBlockRead},
+          {UnplugBefore, kBlockRead},
+          {FailSubAtSector, kBlockRead},
           {CorruptRead, kCompleted}}},
         {"block preservation write-back",
          IsFirstWriteBack,
@@ -365,17 +369,17 @@ std::vector<PhaseRow> MatrixRows() {
         // The first step down reads the marks of bad block 1020, which reads as bad either way.
         {"backward walk over a bad block",
          Is(SubCommand::ReadSpare, texts::kBackupUit, 0),
-         {{FailCommand, kCompleted}, {UnplugBefore, kReadBack}, {FailSubAtSector, kCompleted}}},
+         {{FailCommand, kCompleted}, {UnplugBefore, kBlockRead}, {FailSubAtSector, kCompleted}}},
         {"backward walk onto a good block",
          [](const std::vector<TracedCommand>& trace, std::size_t i) {
              return Is(SubCommand::ReadSpare, texts::kBackupUit, 0)(trace, i) &&
                     trace[i].operand / 32 != kBadBlock;
          },
-         {{FailCommand, kReadBack}, {UnplugBefore, kReadBack}, {FailSubAtSector, kCompleted}}},
+         {{FailCommand, kReadBack}, {UnplugBefore, kBlockRead}, {FailSubAtSector, kCompleted}}},
         {"writing a backup copy",
          Is(SubCommand::WriteSector, texts::kBackupUit, 0),
          {{FailCommand, kReadBack},
-          {UnplugBefore, kReadBack},
+          {UnplugBefore, kBlockRead},
           {FailSubAtSector, kReadBack},
           {WeakSector, kReadBack}}},
         {"verifying the last copy",
@@ -464,25 +468,41 @@ TEST_F(FaultMatrix, EveryFaultAtEveryPhaseEndsAsSpecifiedAndACleanDownloadRestor
 }
 
 TEST_F(FaultMatrix, UnplugInTheMiddleOfEveryImageEndsInAFailure) {
-    // Halfway through the clean run's commands, and in the middle of each copy.
-    std::vector<std::uint64_t> points = {s_clean.trace.size() / 2};
+    // In the middle of each copy's writing.
+    std::vector<std::pair<std::uint64_t, Expected>> points;
     for (const char* stage : {texts::kSendImPm, texts::kBackupImPm, texts::kSendUit,
                               texts::kBackupUit, texts::kSendFont, texts::kBackupFont}) {
         std::vector<std::uint64_t> numbers;
         for (std::size_t i = 0; i < s_clean.trace.size(); ++i) {
-            if (s_clean.trace[i].stage == stage) {
+            const TracedCommand& command = s_clean.trace[i];
+            if (command.stage == stage && !command.verifying &&
+                command.sub == SubCommand::WriteSector) {
                 numbers.push_back(i + 1);
             }
         }
         ASSERT_FALSE(numbers.empty()) << stage;
-        points.push_back(numbers[numbers.size() / 2]);
+        // The first command the unplugged player refuses and the writer looks at decides the
+        // message: a read of a partly covered block's kept sectors, or verification.
+        const std::uint64_t point = numbers[numbers.size() / 2];
+        bool keptRead = false;
+        for (std::size_t i = point; i < s_clean.trace.size(); ++i) {
+            const TracedCommand& command = s_clean.trace[i];
+            if (command.stage != stage || command.verifying) {
+                break;
+            }
+            if (command.sub == SubCommand::ReadSector) {
+                keptRead = true;
+                break;
+            }
+        }
+        points.push_back({point, keptRead ? kBlockRead : kReadBack});
     }
-    for (std::uint64_t point : points) {
+    for (const auto& [point, expected] : points) {
         SCOPED_TRACE("unplug-after=" + std::to_string(point));
         std::shared_ptr<SimPlayer> player = NewPlayer();
         ASSERT_TRUE(player);
         const RunResult faulty = Run(player, PlanOf("unplug-after=" + std::to_string(point)));
-        ExpectEnding(faulty, kReadBack, s_clean.statuses);
+        ExpectEnding(faulty, expected, s_clean.statuses);
         const RunResult again = Run(player, {});
         EXPECT_EQ(again.ending, Ending::Completed);
         EXPECT_TRUE(Raw(*player) == s_referenceRaw);
