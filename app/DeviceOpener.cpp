@@ -3,6 +3,9 @@
 #include <QtGlobal>
 
 #include "transport/PlatformDevice.h"
+#ifndef _WIN32
+#include "transport/linux/DiskSafety.h"
+#endif
 
 namespace qdx::app {
 
@@ -15,6 +18,14 @@ std::string PlatformVolumePath(const std::string& volume) {
 
 DeviceHandle PlatformDeviceOpener::Open(const std::string& volume) {
     std::string why;
+#ifndef _WIN32
+    // Vendor commands go only to a removable USB disk that holds nothing of the running system,
+    // whatever the tracking reported.
+    if (!CheckPlayerDisk(volume, CurrentSystemView(), &why)) {
+        qWarning("qdxclient: %s is not used: %s", volume.c_str(), why.c_str());
+        return nullptr;
+    }
+#endif
     DeviceHandle device = OpenPlatformDevice(PlatformVolumePath(volume), &why);
     if (!device) {
         // The operator sees the open-failure message; the reason and the fix go to the log.

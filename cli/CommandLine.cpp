@@ -71,7 +71,9 @@ const std::map<std::string, const char*> kUsageByTopic = {
     {"list",
      "usage: qdxflash list\n"
      "\n"
-     "Lists the removable and USB disks that may be players.\n"},
+     "Lists the disks that may be players: removable USB disks that hold nothing of the running\n"
+     "system, with their node, size, USB vendor:product ids, SCSI generic node and whether you\n"
+     "may open it; then the disks that are refused, and why.\n"},
 };
 
 bool ParseUnsigned(const std::string& text, std::uint32_t& value) {

@@ -2,6 +2,8 @@
 // removals, and how platform notifications become volume events.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "app/DeviceTracking.h"
 
 namespace qdx::app {
@@ -48,6 +50,11 @@ struct Sequence {
     std::int32_t inUse;
     std::string volume;
 };
+
+// Shown in test listings by its name, not as bytes.
+void PrintTo(const Sequence& s, std::ostream* out) {
+    *out << s.name;
+}
 
 class EventSequences : public testing::TestWithParam<Sequence> {};
 

@@ -101,7 +101,7 @@ TEST(CheckImage, RejectsWhatTheWriterRejects) {
     std::vector<std::uint8_t> upperKey = good;
     std::memcpy(upperKey.data(), "VELMORA", 7);
     std::vector<std::uint8_t> payloadFlip = good;
-    payloadFlip.back() ^= 0x01;
+    payloadFlip[512 + 4095] ^= 0x01;  // the last payload byte
     std::vector<std::uint8_t> storedFlip = good;
     storedFlip[15] ^= 0x01;
     std::vector<std::uint8_t> shortFile(good.begin(), good.begin() + 6);

@@ -265,7 +265,7 @@ TEST_F(SgNodeTest, OpenFailuresSayWhyAndHowToFixThem) {
         std::vector<std::string> said;
     };
     const std::vector<Case> cases = {
-        {EACCES, {"/dev/sdb", "/dev/sg2", "permission denied", "udev rule", "plugdev"}},
+        {EACCES, {"/dev/sdb", "/dev/sg2", "permission denied", "70-qdx-player.rules", "plugdev"}},
         {EPERM, {"permission denied", "plugdev"}},
         {ENOENT, {"no such device"}},
         {EBUSY, {std::strerror(EBUSY)}},

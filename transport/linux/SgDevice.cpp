@@ -91,7 +91,8 @@ bool IsSgNodeName(const std::string& name) {
 const char kSysBlock[] = "/sys/class/block/";
 
 const char kPermissionFix[] =
-    "install the project's udev rule, which gives the plugdev group read-write access to the "
+    "install the udev rule 70-qdx-player.rules (cmake --install puts it in lib/udev/rules.d), "
+    "which gives the plugdev group read-write access to the "
     "player's SCSI generic node, and add your user to plugdev (sudo usermod -aG plugdev $USER, "
     "then log in again)";
 
