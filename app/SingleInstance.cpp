@@ -18,7 +18,11 @@ namespace qdx::app {
 #ifdef _WIN32
 
 SingleInstance::~SingleInstance() {
-    // The count is never given back: the handle goes with the process.
+    // The count is never given back; the guard lives as long as the program, and closing the last
+    // handle at its end removes the semaphore, so the next start creates it afresh.
+    if (m_hSingleInstance != nullptr) {
+        CloseHandle(m_hSingleInstance);
+    }
 }
 
 bool SingleInstance::Acquire(const std::string& name, const std::string& /*directory*/) {

@@ -1,4 +1,4 @@
-// One instance per session: the guard itself, and a second start of the real program.
+// One instance per session: a second start of the real program.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -29,27 +29,6 @@ protected:
 private:
     std::filesystem::path m_dir;
 };
-
-TEST_F(LockDir, SecondGuardIsRefusedUntilTheFirstGoes) {
-    auto first = std::make_unique<SingleInstance>();
-    ASSERT_TRUE(first->Acquire(kSingleInstanceName, Dir()));
-    EXPECT_TRUE(std::filesystem::exists(Dir() + "/" + kSingleInstanceName));
-
-    SingleInstance second;
-    EXPECT_FALSE(second.Acquire(kSingleInstanceName, Dir()));
-    EXPECT_FALSE(second.Held());
-
-    // A lock file left behind (as by a crashed instance) does not block the next start.
-    first.reset();
-    EXPECT_TRUE(std::filesystem::exists(Dir() + "/" + kSingleInstanceName));
-    SingleInstance third;
-    EXPECT_TRUE(third.Acquire(kSingleInstanceName, Dir()));
-}
-
-TEST_F(LockDir, AnUnusableDirectoryRefuses) {
-    SingleInstance guard;
-    EXPECT_FALSE(guard.Acquire(kSingleInstanceName, Dir() + "/missing"));
-}
 
 // Runs the program with the runtime directory set; returns its exit status, or -1 when it was
 // still running after the time-out (and has been killed).
