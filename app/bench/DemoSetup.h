@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/CDownloadDlg.h"
+#include "app/SimVolumeSource.h"
 #include "sim/SimPlayer.h"
 
 namespace qdx::app::demo {
@@ -47,6 +49,28 @@ inline bool WriteDemoSet(const std::string& dir, std::size_t uitBytes, std::size
     }
     const auto player = sim::SimPlayer::CreateFactory(kDemoChip, false, {}, error);
     return player && player->Save(dir + "/player.sim", error);
+}
+
+// Demonstrations and measurements keep the machine's sleep settings alone.
+class NoSleepInhibitor : public ISleepInhibitor {
+public:
+    void Acquire() override {}
+    void Release() override {}
+    bool Held() const override { return false; }
+};
+
+// The window's services for the demonstration set in dir: its files, its simulated player
+// arriving as a volume and answering at latency per command. Message boxes are the caller's.
+inline DownloadDlgServices DemoServices(const std::string& dir, std::chrono::microseconds latency,
+                                        MessagePresenter presentMessage) {
+    const std::string player = dir + "/player.sim";
+    DownloadDlgServices services;
+    services.programDir = [dir] { return dir; };
+    services.volumes = std::make_unique<SimVolumeSource>(player);
+    services.opener = std::make_unique<SimDeviceOpener>(player, latency);
+    services.inhibitor = std::make_unique<NoSleepInhibitor>();
+    services.presentMessage = std::move(presentMessage);
+    return services;
 }
 
 }  // namespace qdx::app::demo

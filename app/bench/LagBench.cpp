@@ -21,13 +21,6 @@
 
 namespace {
 
-class NoSleepInhibitor : public qdx::app::ISleepInhibitor {
-public:
-    void Acquire() override {}
-    void Release() override {}
-    bool Held() const override { return false; }
-};
-
 double Percentile(std::vector<double> values, double fraction) {
     if (values.empty()) {
         return 0;
@@ -67,18 +60,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qdxclient_lag: %s\n", error.c_str());
         return 1;
     }
-    const std::string player = path + "/player.sim";
-
-    qdx::app::DownloadDlgServices services;
-    services.programDir = [path] { return path; };
-    services.volumes = std::make_unique<qdx::app::SimVolumeSource>(player);
-    services.opener =
-        std::make_unique<qdx::app::SimDeviceOpener>(player, std::chrono::microseconds(latencyUs));
-    services.inhibitor = std::make_unique<NoSleepInhibitor>();
     std::vector<std::string> messages;
-    services.presentMessage = [&messages](QWidget*, const qdx::app::MessageRequest& request) {
-        messages.push_back(request.text.toStdString());
-    };
+    auto services = qdx::app::demo::DemoServices(
+        path, std::chrono::microseconds(latencyUs),
+        [&messages](QWidget*, const qdx::app::MessageRequest& request) {
+            messages.push_back(request.text.toStdString());
+        });
     qdx::app::CDownloadDlg window(std::move(services));
     window.show();
 

@@ -14,17 +14,6 @@
 #include "app/SimVolumeSource.h"
 #include "app/bench/DemoSetup.h"
 
-namespace {
-
-class NoSleepInhibitor : public qdx::app::ISleepInhibitor {
-public:
-    void Acquire() override {}
-    void Release() override {}
-    bool Held() const override { return false; }
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: qdxclient_screenshot OUTPUT.png\n");
@@ -44,17 +33,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qdxclient_screenshot: %s\n", error.c_str());
         return 1;
     }
-    const std::string player = path + "/player.sim";
-    qdx::app::DownloadDlgServices services;
-    services.programDir = [path] { return path; };
-    services.volumes = std::make_unique<qdx::app::SimVolumeSource>(player);
-    services.opener =
-        std::make_unique<qdx::app::SimDeviceOpener>(player, std::chrono::microseconds(1000));
-    services.inhibitor = std::make_unique<NoSleepInhibitor>();
-    services.presentMessage = [](QWidget*, const qdx::app::MessageRequest& request) {
-        std::fprintf(stderr, "qdxclient_screenshot: message: %s\n",
-                     request.text.toStdString().c_str());
-    };
+    auto services =
+        qdx::app::demo::DemoServices(path, std::chrono::microseconds(1000),
+                                     [](QWidget*, const qdx::app::MessageRequest& request) {
+                                         std::fprintf(stderr, "qdxclient_screenshot: message: %s\n",
+                                                      request.text.toStdString().c_str());
+                                     });
     qdx::app::CDownloadDlg window(std::move(services));
     window.show();
 
