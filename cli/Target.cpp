@@ -20,9 +20,9 @@ int OpenTarget(const CliCommand& command, OpenedTarget& target, std::ostream& er
         return kExitUsage;
     }
     sim::FaultPlan faults;
-    for (const std::string& spec : command.faults) {
-        if (!sim::ParseFaultSpec(spec, faults, &error)) {
-            err << "qdxflash: --fault " << spec << ": " << error << '\n';
+    for (const std::string& faultText : command.faults) {
+        if (!sim::ParseFaultSpec(faultText, faults, &error)) {
+            err << "qdxflash: --fault " << faultText << ": " << error << '\n';
             return kExitUsage;
         }
     }

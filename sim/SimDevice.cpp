@@ -56,11 +56,11 @@ bool FaultPlan::Empty() const {
 }
 
 bool ParseFaultSpec(const std::string& text, FaultPlan& plan, std::string* error) {
-    const std::string_view spec = text;
-    const std::size_t equals = spec.find('=');
-    const std::string_view name = spec.substr(0, equals);
+    const std::string_view fault = text;
+    const std::size_t equals = fault.find('=');
+    const std::string_view name = fault.substr(0, equals);
     const std::string_view value =
-        equals == std::string_view::npos ? std::string_view{} : spec.substr(equals + 1);
+        equals == std::string_view::npos ? std::string_view{} : fault.substr(equals + 1);
     auto fail = [&](const std::string& why) {
         *error = "fault \"" + text + "\": " + why;
         return false;
@@ -69,7 +69,7 @@ bool ParseFaultSpec(const std::string& text, FaultPlan& plan, std::string* error
         "expected fail-command=N, unplug-after=N, fail=SUB@SECTOR, corrupt-read=SECTOR, "
         "weak-sector=SECTOR or format-fails";
 
-    if (spec == "format-fails") {
+    if (fault == "format-fails") {
         plan.formatFails = true;
         return true;
     }

@@ -391,10 +391,10 @@ std::vector<PhaseRow> MatrixRows() {
     };
 }
 
-FaultPlan PlanOf(const std::string& spec) {
+FaultPlan PlanOf(const std::string& faultText) {
     FaultPlan plan;
     std::string error;
-    EXPECT_TRUE(sim::ParseFaultSpec(spec, plan, &error)) << error;
+    EXPECT_TRUE(sim::ParseFaultSpec(faultText, plan, &error)) << error;
     return plan;
 }
 
@@ -449,11 +449,11 @@ TEST_F(FaultMatrix, EveryFaultAtEveryPhaseEndsAsSpecifiedAndACleanDownloadRestor
         const Located at = FindFirst(s_clean.trace, row.locate);
         ASSERT_NE(at.number, 0u) << "the clean run has no command for phase " << row.phase;
         for (const FaultCase& fault : row.faults) {
-            const std::string spec = SpecOf(fault.kind, at);
-            SCOPED_TRACE(std::string(row.phase) + ": " + spec);
+            const std::string faultText = SpecOf(fault.kind, at);
+            SCOPED_TRACE(std::string(row.phase) + ": " + faultText);
             std::shared_ptr<SimPlayer> player = NewPlayer();
             ASSERT_TRUE(player);
-            const RunResult faulty = Run(player, PlanOf(spec));
+            const RunResult faulty = Run(player, PlanOf(faultText));
             ExpectEnding(faulty, fault.expected, cleanStatuses);
 
             // Nothing is lost: the same player, with the fault gone, takes a clean download.

@@ -127,7 +127,7 @@ TEST(SimDeviceCommands, MalformedOrOutOfRangeCommandsAreDeliveredWithCheckCondit
 
 TEST(SimDeviceFaults, FailCommandAndUnplugCountThisDevicesCommandsFromOne) {
     struct Case {
-        const char* spec;
+        const char* faultText;
         std::vector<bool> delivered;
     };
     const Case cases[] = {
@@ -135,11 +135,11 @@ TEST(SimDeviceFaults, FailCommandAndUnplugCountThisDevicesCommandsFromOne) {
         {"unplug-after=2", {true, true, false, false, false}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.faultText);
         auto player = Factory(0x73, false);
         FaultPlan plan;
         std::string error;
-        ASSERT_TRUE(ParseFaultSpec(c.spec, plan, &error)) << error;
+        ASSERT_TRUE(ParseFaultSpec(c.faultText, plan, &error)) << error;
         SimDevice device(player, plan);
         const std::uint32_t base = 200 * 32;
         for (std::uint32_t i = 0; i < c.delivered.size(); ++i) {
