@@ -10,6 +10,7 @@
 
 #include "engine/ChipTable.h"
 #include "engine/IProgressSink.h"
+#include "engine/ImageFormat.h"
 #include "engine/Ports.h"
 #include "transport/Device.h"
 
@@ -26,7 +27,6 @@ inline constexpr int kSlotReserved = 93;
 inline constexpr int kSlotImPmBackup = 94;
 
 inline constexpr int kMaxSegments = 100;
-inline constexpr std::size_t kMaxImageBytes = 5 * 1024 * 1024;
 
 // Bits of m_contentMask.
 inline constexpr std::uint8_t kContentImPm = 1;

@@ -13,13 +13,9 @@ namespace qdx {
 
 namespace {
 
-constexpr std::size_t kHeaderBytes = 512;
-constexpr char kImageKey[] = "velmora";
-constexpr std::size_t kKeyBytes = 7;
-
 enum class LoadResult { Loaded, OpenFailed, TooLarge };
 
-// Reads up to kMaxImageBytes of a regular file into image. Anything else (a directory, a FIFO
+// Reads up to kImageMaxBytes of a regular file into image. Anything else (a directory, a FIFO
 // that would block, a device node) counts as a file that cannot be opened.
 LoadResult LoadImageFile(const std::string& path, std::vector<std::uint8_t>& image,
                          std::size_t& length) {
@@ -125,7 +121,7 @@ std::int32_t CFlashEngine::WriteImage(std::int32_t startBlock, std::int32_t sect
                                       std::int32_t maxBlocks) {
     std::vector<std::uint8_t> image;
     try {
-        image.assign(kMaxImageBytes, 0);
+        image.assign(kImageMaxBytes, 0);
     } catch (const std::bad_alloc&) {
         return FailWrite(texts::kMemory);
     }
@@ -152,20 +148,20 @@ std::int32_t CFlashEngine::WriteImage(std::int32_t startBlock, std::int32_t sect
 
     // An image that does not carry the key is refused like one with a bad checksum: a job that
     // went on without it would report a player as done with an image missing.
-    if (std::memcmp(image.data(), kImageKey, kKeyBytes) != 0) {
+    if (std::memcmp(image.data(), kImageKey, kImageKeyBytes) != 0) {
         return fail(texts::kFileKey);
     }
-    std::uint16_t sum = 0;
-    for (std::size_t i = kHeaderBytes; i < length; ++i) {
-        sum = static_cast<std::uint16_t>(sum + image[i]);
-    }
-    if (sum != GetBigEndian16(&image[14])) {
+    const std::span<const std::uint8_t> payload =
+        length > kImageHeaderBytes ? std::span<const std::uint8_t>(image).subspan(
+                                         kImageHeaderBytes, length - kImageHeaderBytes)
+                                   : std::span<const std::uint8_t>();
+    if (ImageChecksum(payload) != GetBigEndian16(&image[kImageChecksumOffset])) {
         return fail(texts::kFileChecksum);
     }
     // Zero padding to the next whole sector is already in the zero-filled buffer.
     length = (length + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
     const std::int32_t payloadBytes =
-        length > kHeaderBytes ? static_cast<std::int32_t>(length - kHeaderBytes) : 0;
+        length > kImageHeaderBytes ? static_cast<std::int32_t>(length - kImageHeaderBytes) : 0;
 
     SplitSegments(sectorOffset, payloadBytes);
 
@@ -205,7 +201,7 @@ std::int32_t CFlashEngine::WriteImage(std::int32_t startBlock, std::int32_t sect
     SetWriteTag(0);
 
     std::uint32_t cur = startSector;
-    std::size_t offset = kHeaderBytes;
+    std::size_t offset = kImageHeaderBytes;
     for (int i = 0; i < m_segCount; ++i) {
         if (!insideFlash(cur)) {
             return fail(texts::kFlashRange);
@@ -240,7 +236,7 @@ std::int32_t CFlashEngine::WriteImage(std::int32_t startBlock, std::int32_t sect
         }
         std::uint8_t readBack[kSectorBytes];
         cur = startSector;
-        offset = kHeaderBytes;
+        offset = kImageHeaderBytes;
         for (int i = 0; i < m_segCount; ++i) {
             if (!insideFlash(cur)) {
                 return fail(texts::kFlashRange);

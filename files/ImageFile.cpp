@@ -6,14 +6,6 @@
 
 namespace qdx {
 
-std::uint16_t ImageChecksum(std::span<const std::uint8_t> payload) {
-    std::uint32_t sum = 0;
-    for (std::uint8_t byte : payload) {
-        sum += byte;
-    }
-    return static_cast<std::uint16_t>(sum & 0xFFFF);
-}
-
 std::uint32_t SegmentsNeeded(std::uint32_t payloadSectors, std::uint32_t sectorsPerBlock) {
     if (payloadSectors == 0) {
         return 1;

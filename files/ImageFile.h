@@ -8,21 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/ImageFormat.h"
+
 namespace qdx {
 
-inline constexpr char kImageKey[] = "velmora";  // 7 bytes, no terminator in the file
-inline constexpr std::size_t kImageKeyBytes = 7;
-inline constexpr std::size_t kImageHeaderBytes = 512;
-inline constexpr std::size_t kImageChecksumOffset = 14;
 inline constexpr std::size_t kImageSectorBytes = 512;
-inline constexpr std::size_t kImageMaxBytes = 5 * 1024 * 1024;
 inline constexpr std::size_t kImageMaxPayloadBytes = kImageMaxBytes - kImageHeaderBytes;
 inline constexpr std::uint32_t kSmallPageSectorsPerBlock = 32;
 inline constexpr std::uint32_t kLargePageSectorsPerBlock = 256;
 inline constexpr std::uint32_t kMaxImageSegments = 100;
-
-// The 16-bit sum of the bytes, each unsigned.
-std::uint16_t ImageChecksum(std::span<const std::uint8_t> payload);
 
 // Flash blocks (segments) a payload of that many sectors occupies from the first sector of a
 // block; an empty payload still takes one.

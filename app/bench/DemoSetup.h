@@ -9,24 +9,20 @@
 
 #include "app/CDownloadDlg.h"
 #include "app/SimVolumeSource.h"
+#include "files/ImageFile.h"
 #include "sim/SimPlayer.h"
 
 namespace qdx::app::demo {
 
-// An image file: 512-byte header with the key "velmora" and the big-endian 16-bit byte sum of
-// the payload at bytes 14..15, then the payload.
+// An image around a deterministic payload that differs with the seed.
 inline std::vector<std::uint8_t> MakeImage(std::size_t payloadBytes, std::uint32_t seed) {
-    std::vector<std::uint8_t> image(512 + payloadBytes, 0);
-    const char key[] = "velmora";
-    std::copy(key, key + 7, image.begin());
-    std::uint16_t sum = 0;
+    std::vector<std::uint8_t> payload(payloadBytes);
     for (std::size_t k = 0; k < payloadBytes; ++k) {
-        const auto byte = static_cast<std::uint8_t>((k * 131 + seed * 29) ^ (k >> 7));
-        image[512 + k] = byte;
-        sum = static_cast<std::uint16_t>(sum + byte);
+        payload[k] = static_cast<std::uint8_t>((k * 131 + seed * 29) ^ (k >> 7));
     }
-    image[14] = static_cast<std::uint8_t>(sum >> 8);
-    image[15] = static_cast<std::uint8_t>(sum & 0xFF);
+    std::vector<std::uint8_t> image;
+    std::string ignored;  // demonstration images stay far below the size limit
+    PackImage(payload, image, &ignored);
     return image;
 }
 

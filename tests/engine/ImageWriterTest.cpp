@@ -198,7 +198,7 @@ TEST_F(Writer, FailuresEndTheWorkerWithAMessage) {
         {"wrong key", dir.Write("k.img", badKey), 100, 0, 0, texts::kFileKey},
         {"short file", dir.Write("s.img", {'v', 'e', 'l'}), 100, 0, 0, texts::kFileKey},
         {"bad checksum", dir.Write("c.img", badSum), 100, 0, 0, texts::kFileChecksum},
-        {"over 5 MiB", dir.Write("big.img", std::vector<std::uint8_t>(kMaxImageBytes + 1, 0)), 100,
+        {"over 5 MiB", dir.Write("big.img", std::vector<std::uint8_t>(kImageMaxBytes + 1, 0)), 100,
          0, 0, texts::kFileSize},
         {"over 100 segments", dir.Write("seg.img", MakeImage(3201 * 512)), 100, 0, 0,
          texts::kFileSize},

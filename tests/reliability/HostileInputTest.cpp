@@ -204,7 +204,7 @@ TEST_F(HostileInput, UnusableImagesFailBeforeTheFlashIsTouched) {
         {"a missing file", (dir.Path() / "missing.uit").string(), texts::kFileOpen},
         {"a path longer than the system allows", MakeDeepFile(dir.Path(), 4200, good),
          texts::kFileOpen},
-        {"a file over 5 MiB", dir.Write("big.bin", MakeImage(kMaxImageBytes, 4)), texts::kFileSize},
+        {"a file over 5 MiB", dir.Write("big.bin", MakeImage(kImageMaxBytes, 4)), texts::kFileSize},
     };
     // Every cut of a header: no key, the key alone, a header without its payload.
     for (std::size_t cut : {0, 1, 6, 7, 14, 15, 16, 100, 511, 512, 513, 600}) {
