@@ -1,13 +1,9 @@
 #include "cli/Disks.h"
 
-#include <cctype>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
-
 #ifdef _WIN32
 #include <windows.h>
+
+#include "transport/windows/PassThroughRecord.h"
 #else
 #include "transport/linux/DiskSafety.h"
 #endif
@@ -16,21 +12,8 @@ namespace qdx::cli {
 
 #ifdef _WIN32
 
-namespace {
-
-// "\\.\E:", "E:" or "E:\" -> 'E'; 0 when the path names no drive letter.
-char DriveLetter(const std::string& path) {
-    std::string rest = path.rfind("\\\\.\\", 0) == 0 ? path.substr(4) : path;
-    if (rest.size() >= 2 && rest[1] == ':' && std::isalpha(static_cast<unsigned char>(rest[0]))) {
-        return static_cast<char>(std::toupper(static_cast<unsigned char>(rest[0])));
-    }
-    return 0;
-}
-
-}  // namespace
-
-std::vector<DiskEntry> ListCandidateDisks() {
-    std::vector<DiskEntry> disks;
+std::vector<DiskInfo> ListCandidateDisks() {
+    std::vector<DiskInfo> disks;
     DWORD drives = GetLogicalDrives();
     for (int i = 0; i < 26; ++i) {
         if (!(drives & (1u << i))) {
@@ -40,9 +23,11 @@ std::vector<DiskEntry> ListCandidateDisks() {
         if (GetDriveTypeA(root.c_str()) != DRIVE_REMOVABLE) {
             continue;
         }
-        DiskEntry disk;
-        disk.path = root.substr(0, 2);
+        DiskInfo disk;
+        disk.name = root.substr(0, 1);
+        disk.node = root.substr(0, 2);
         disk.removable = true;
+        disk.accessible = true;  // the open tells
         ULARGE_INTEGER total{};
         if (GetDiskFreeSpaceExA(root.c_str(), nullptr, &total, nullptr)) {
             disk.sizeBytes = total.QuadPart;
@@ -53,12 +38,13 @@ std::vector<DiskEntry> ListCandidateDisks() {
 }
 
 bool IsRemovableDisk(const std::string& path, std::string* why) {
-    char letter = DriveLetter(path);
-    if (!letter) {
+    // The same forms the pass-through backend opens: "E", "E:" or "\\.\E:".
+    const std::string volume = VolumePathFor(path);
+    if (volume.empty()) {
         *why = path + " names no drive letter (give a volume such as \\\\.\\E:)";
         return false;
     }
-    std::string root = std::string(1, letter) + ":\\";
+    std::string root = volume.substr(4) + "\\";
     if (GetDriveTypeA(root.c_str()) != DRIVE_REMOVABLE) {
         *why = root + " is not a removable drive; players show up as removable drives";
         return false;
@@ -68,23 +54,8 @@ bool IsRemovableDisk(const std::string& path, std::string* why) {
 
 #else
 
-std::vector<DiskEntry> ListCandidateDisks() {
-    std::vector<DiskEntry> disks;
-    for (const DiskInfo& info : ScanDisks(CurrentSystemView())) {
-        DiskEntry disk;
-        disk.path = info.node;
-        disk.sizeBytes = info.sizeBytes;
-        disk.vendor = info.vendor;
-        disk.model = info.model;
-        disk.removable = info.removable;
-        disk.usb = info.usb;
-        disk.usbId = info.usbId;
-        disk.sgNode = info.sgNode;
-        disk.accessible = info.accessible;
-        disk.refusal = info.refusal;
-        disks.push_back(disk);
-    }
-    return disks;
+std::vector<DiskInfo> ListCandidateDisks() {
+    return ScanDisks(CurrentSystemView());
 }
 
 bool IsRemovableDisk(const std::string& path, std::string* why) {

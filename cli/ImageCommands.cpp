@@ -108,10 +108,10 @@ std::string SizeText(std::uint64_t bytes) {
 }  // namespace
 
 int RunList(const CliCommand&, std::ostream& out, std::ostream&) {
-    std::vector<DiskEntry> disks = ListCandidateDisks();
-    std::vector<const DiskEntry*> players;
-    std::vector<const DiskEntry*> refused;
-    for (const DiskEntry& disk : disks) {
+    std::vector<DiskInfo> disks = ListCandidateDisks();
+    std::vector<const DiskInfo*> players;
+    std::vector<const DiskInfo*> refused;
+    for (const DiskInfo& disk : disks) {
         (disk.refusal.empty() ? players : refused).push_back(&disk);
     }
     if (players.empty()) {
@@ -119,9 +119,9 @@ int RunList(const CliCommand&, std::ostream& out, std::ostream&) {
     } else {
         out << "candidate players:\n";
     }
-    for (const DiskEntry* disk : players) {
+    for (const DiskInfo* disk : players) {
         std::string name = disk->vendor + (disk->vendor.empty() ? "" : " ") + disk->model;
-        out << "  " << disk->path << "  " << SizeText(disk->sizeBytes) << "  usb "
+        out << "  " << disk->node << "  " << SizeText(disk->sizeBytes) << "  usb "
             << (disk->usbId.empty() ? "?" : disk->usbId) << "  "
             << (disk->removable ? "removable" : "not removable");
         if (!disk->sgNode.empty()) {
@@ -133,8 +133,8 @@ int RunList(const CliCommand&, std::ostream& out, std::ostream&) {
     if (!refused.empty()) {
         out << "not players:\n";
     }
-    for (const DiskEntry* disk : refused) {
-        out << "  " << disk->path << "  " << SizeText(disk->sizeBytes) << "  " << disk->refusal
+    for (const DiskInfo* disk : refused) {
+        out << "  " << disk->node << "  " << SizeText(disk->sizeBytes) << "  " << disk->refusal
             << '\n';
     }
     return kExitOk;

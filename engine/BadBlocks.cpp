@@ -4,20 +4,26 @@
 namespace qdx {
 
 // A block is good when the mark bytes in the spare bytes of its first and second sector are both
-// 0xFF. One buffer serves a whole walk: a failed read leaves the marks read before it.
+// 0xFF; the test reads the sector after the given one first. One buffer serves a whole walk: a
+// failed read leaves the marks read before it. *result is the second read's result.
+bool CFlashEngine::IsGoodBlock(std::uint32_t sector, std::uint8_t* spare, std::int32_t* result) {
+    const int mark = BadBlockMarkByte(m_largePage);
+    ReadSpare(sector + 1, spare);
+    const std::uint8_t second = spare[mark];
+    *result = ReadSpare(sector, spare);
+    const std::uint8_t first = spare[mark];
+    return first == 0xFF && second == first;
+}
+
 std::int32_t CFlashEngine::FindGoodBlockForward(std::uint32_t& sector) {
     const std::uint32_t end = TotalSectors();
     if (sector >= end) {
         return 0;
     }
-    const int mark = BadBlockMarkByte(m_largePage);
     std::uint8_t spare[kSpareBytes] = {};
     for (;;) {
-        ReadSpare(sector + 1, spare);
-        const std::uint8_t second = spare[mark];
-        const std::int32_t result = ReadSpare(sector, spare);
-        const std::uint8_t first = spare[mark];
-        if (first == 0xFF && second == first) {
+        std::int32_t result = 0;
+        if (IsGoodBlock(sector, spare, &result)) {
             return result;
         }
         sector += static_cast<std::uint32_t>(m_sectorsPerBlock);
@@ -33,14 +39,10 @@ std::int32_t CFlashEngine::FindGoodBlockBackward(std::int32_t& sector) {
     if (sector < 0) {
         return 0;
     }
-    const int mark = BadBlockMarkByte(m_largePage);
     std::uint8_t spare[kSpareBytes] = {};
     for (;;) {
-        ReadSpare(static_cast<std::uint32_t>(sector) + 1, spare);
-        const std::uint8_t second = spare[mark];
-        const std::int32_t result = ReadSpare(static_cast<std::uint32_t>(sector), spare);
-        const std::uint8_t first = spare[mark];
-        if (first == 0xFF && second == first) {
+        std::int32_t result = 0;
+        if (IsGoodBlock(static_cast<std::uint32_t>(sector), spare, &result)) {
             return result;
         }
         sector -= m_sectorsPerBlock;

@@ -152,6 +152,7 @@ public:
 private:
     std::int32_t Send(const CommandDescription& command);
     void ShowMessage(const std::string& text);
+    bool IsGoodBlock(std::uint32_t sector, std::uint8_t* spare, std::int32_t* result);
     // Message box, failed status, bar to 0, end of the worker. Returns 0 for callers with no
     // worker to end.
     std::int32_t FailWrite(const char* message);

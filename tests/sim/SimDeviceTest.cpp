@@ -4,30 +4,12 @@
 #include <sstream>
 
 #include "sim/SimPlayer.h"
+#include "tests/sim/SimFixtures.h"
 
 namespace qdx::sim {
 namespace {
 
-using Sector = std::array<std::uint8_t, kSectorBytes>;
-
-Sector Filled(std::uint8_t value) {
-    Sector sector;
-    sector.fill(value);
-    return sector;
-}
-
-std::shared_ptr<SimPlayer> Factory(std::uint8_t code, bool twoChips) {
-    std::string error;
-    std::shared_ptr<SimPlayer> player = SimPlayer::CreateFactory(code, twoChips, {}, &error);
-    EXPECT_NE(player, nullptr) << error;
-    return player;
-}
-
-Sector Stored(const SimPlayer& player, std::uint32_t sector) {
-    Sector data;
-    player.ReadData(sector, data.data());
-    return data;
-}
+using namespace qdx::sim::test;
 
 TEST(SimDeviceReadId, SecondChipAnswersOnlyWhenFitted) {
     // The host detects a second chip by chip 1 answering the same code into a pre-cleared byte.

@@ -5,38 +5,12 @@
 
 #include "engine/ChipTable.h"
 #include "sim/SimPlayer.h"
+#include "tests/sim/SimFixtures.h"
 
 namespace qdx::sim {
 namespace {
 
-using Sector = std::array<std::uint8_t, kSectorBytes>;
-using Spare = std::array<std::uint8_t, kSpareBytes>;
-
-std::unique_ptr<SimPlayer> Factory(std::uint8_t code, bool twoChips,
-                                   const std::vector<std::uint32_t>& bad = {}) {
-    std::string error;
-    auto player = SimPlayer::CreateFactory(code, twoChips, bad, &error);
-    EXPECT_NE(player, nullptr) << error;
-    return player;
-}
-
-Sector Filled(std::uint8_t value) {
-    Sector sector;
-    sector.fill(value);
-    return sector;
-}
-
-Sector ReadData(const SimPlayer& player, std::uint32_t sector) {
-    Sector data;
-    player.ReadData(sector, data.data());
-    return data;
-}
-
-Spare ReadSpare(const SimPlayer& player, std::uint32_t sector) {
-    Spare spare;
-    player.ReadSpare(sector, spare.data());
-    return spare;
-}
+using namespace qdx::sim::test;
 
 TEST(SimPlayerNand, ProgrammingOnlyClearsBitsAndEraseRestoresFF) {
     // Guards against a flash that overwrites, which would hide a missing erase in the writer.
@@ -44,16 +18,17 @@ TEST(SimPlayerNand, ProgrammingOnlyClearsBitsAndEraseRestoresFF) {
     const std::uint32_t sector = 100 * 32 + 3;
     player->Program(sector, Filled(0xF0).data());
     player->Program(sector, Filled(0x3C).data());
-    EXPECT_EQ(ReadData(*player, sector), Filled(0x30));
+    EXPECT_EQ(Stored(*player, sector), Filled(0x30));
     Spare erasedSpare;
     erasedSpare.fill(0xFF);
-    EXPECT_EQ(ReadSpare(*player, sector), erasedSpare) << "programming data leaves the spare alone";
-    EXPECT_EQ(ReadData(*player, sector + 1), Filled(0xFF)) << "neighbour untouched";
+    EXPECT_EQ(StoredSpare(*player, sector), erasedSpare)
+        << "programming data leaves the spare alone";
+    EXPECT_EQ(Stored(*player, sector + 1), Filled(0xFF)) << "neighbour untouched";
 
     player->EraseBlock(100);
-    EXPECT_EQ(ReadData(*player, sector), Filled(0xFF));
+    EXPECT_EQ(Stored(*player, sector), Filled(0xFF));
     player->Program(sector, Filled(0x5A).data());
-    EXPECT_EQ(ReadData(*player, sector), Filled(0x5A));
+    EXPECT_EQ(Stored(*player, sector), Filled(0x5A));
 }
 
 TEST(SimPlayerNand, FactoryBadBlocksKeepTheirMarksThroughEraseProgramAndFormat) {
@@ -68,17 +43,17 @@ TEST(SimPlayerNand, FactoryBadBlocksKeepTheirMarksThroughEraseProgramAndFormat) 
         const std::uint32_t first = c.badBlock * player->SectorsPerBlock();
         const int markByte = BadBlockMarkByte(player->LargePage() ? 1 : 0);
         const auto expectMarked = [&] {
-            EXPECT_NE(ReadSpare(*player, first)[markByte], 0xFF);
-            EXPECT_NE(ReadSpare(*player, first + 1)[markByte], 0xFF);
+            EXPECT_NE(StoredSpare(*player, first)[markByte], 0xFF);
+            EXPECT_NE(StoredSpare(*player, first + 1)[markByte], 0xFF);
         };
         expectMarked();
-        const Sector before = ReadData(*player, first + 2);
+        const Sector before = Stored(*player, first + 2);
         player->EraseBlock(c.badBlock);
         expectMarked();
         player->Program(first + 2, Filled(0x00).data());
         player->Format();
         expectMarked();
-        EXPECT_EQ(ReadData(*player, first + 2), before);
+        EXPECT_EQ(Stored(*player, first + 2), before);
     }
 }
 
@@ -96,7 +71,7 @@ TEST(SimPlayerNand, FormatErasesEveryGoodBlockAndRewritesTheKernelBlock) {
     ASSERT_TRUE(player->ExportRaw(formatted, 0, 2));
     EXPECT_TRUE(factory.str() == formatted.str());
     for (std::uint32_t block : {500u, 1023u}) {
-        EXPECT_EQ(ReadData(*player, block * spb + 9), Filled(0xFF)) << block;
+        EXPECT_EQ(Stored(*player, block * spb + 9), Filled(0xFF)) << block;
     }
 }
 

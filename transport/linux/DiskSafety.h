@@ -4,9 +4,10 @@
 // tables, so that tests give it a fake tree.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "transport/DiskInfo.h"
 
 namespace qdx {
 
@@ -20,21 +21,6 @@ struct SystemView {
 
 // The running system: /sys, /dev, and the current mount and swap tables.
 SystemView CurrentSystemView();
-
-struct DiskInfo {
-    std::string name;  // sdb
-    std::string node;  // /dev/sdb
-    std::uint64_t sizeBytes = 0;
-    bool removable = false;
-    bool usb = false;
-    std::string usbId;  // "vvvv:pppp" from the USB device above the disk; empty when not on USB
-    std::string vendor;
-    std::string model;
-    std::string sgNode;       // /dev/sgN carrying its vendor commands; empty when there is none
-    bool accessible = false;  // this user may open the sg node read-write
-    std::vector<std::string> systemMounts;  // mounted system paths and swap on this disk
-    std::string refusal;                    // why it is no player; empty for a candidate
-};
 
 // Every disk under /sys/block except loop, RAM, device-mapper and network block devices, in name
 // order, each with its refusal reason filled in.
