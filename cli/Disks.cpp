@@ -37,7 +37,7 @@ std::vector<DiskInfo> ListCandidateDisks() {
     return disks;
 }
 
-bool IsRemovableDisk(const std::string& path, std::string* why) {
+bool IsPlayerDisk(const std::string& path, std::string* why) {
     // The same forms the pass-through backend opens: "E", "E:" or "\\.\E:".
     const std::string volume = VolumePathFor(path);
     if (volume.empty()) {
@@ -58,7 +58,7 @@ std::vector<DiskInfo> ListCandidateDisks() {
     return ScanDisks(CurrentSystemView());
 }
 
-bool IsRemovableDisk(const std::string& path, std::string* why) {
+bool IsPlayerDisk(const std::string& path, std::string* why) {
     return CheckPlayerDisk(path, CurrentSystemView(), why);
 }
 

@@ -16,6 +16,6 @@ std::vector<DiskInfo> ListCandidateDisks();
 // True when path names a disk that may be a player: a removable USB disk (or a partition or SCSI
 // generic node of one) that holds no mounted system path or swap; false with *why naming the disk
 // and saying what it is otherwise.
-bool IsRemovableDisk(const std::string& path, std::string* why);
+bool IsPlayerDisk(const std::string& path, std::string* why);
 
 }  // namespace qdx::cli

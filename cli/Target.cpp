@@ -8,7 +8,7 @@ namespace qdx::cli {
 
 int OpenTarget(const CliCommand& command, OpenedTarget& target, std::ostream& err) {
     if (command.target == TargetKind::Device) {
-        if (IsRemovableDisk(command.targetPath, &target.openError)) {
+        if (IsPlayerDisk(command.targetPath, &target.openError)) {
             target.device = OpenPlatformDevice(command.targetPath, &target.openError);
         }
         return kExitOk;
