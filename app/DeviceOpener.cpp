@@ -1,13 +1,12 @@
 #include "app/DeviceOpener.h"
 
-#include <QtGlobal>
-
-#include "transport/PlatformDevice.h"
-#ifndef _WIN32
-#include "transport/linux/DiskSafety.h"
-#endif
+#include <cstdio>
 
 namespace qdx::app {
+
+ReasonLog StderrReasonLog() {
+    return [](const std::string& line) { std::fprintf(stderr, "qdxclient: %s\n", line.c_str()); };
+}
 
 std::string PlatformVolumePath(const std::string& volume) {
     if (volume.size() == 1) {
@@ -17,45 +16,43 @@ std::string PlatformVolumePath(const std::string& volume) {
 }
 
 DeviceHandle PlatformDeviceOpener::Open(const std::string& volume) {
+    players::PlayerTarget target;
+    target.kind = players::PlayerTarget::Kind::Device;
+    target.path = PlatformVolumePath(volume);
     std::string why;
-#ifndef _WIN32
-    // Vendor commands go only to a removable USB disk that holds nothing of the running system,
-    // whatever the tracking reported.
-    if (!CheckPlayerDisk(volume, CurrentSystemView(), &why)) {
-        qWarning("qdxclient: %s is not used: %s", volume.c_str(), why.c_str());
-        return nullptr;
-    }
-#endif
-    DeviceHandle device = OpenPlatformDevice(PlatformVolumePath(volume), &why);
+    std::unique_ptr<players::PlayerSource> source = players::PlayerSource::Prepare(target, &why);
+    DeviceHandle device = source ? source->Open(&why) : nullptr;
     if (!device) {
-        // The operator sees the open-failure message; the reason and the fix go to the log.
-        qWarning("qdxclient: cannot open %s: %s", volume.c_str(), why.c_str());
+        m_log("cannot open " + volume + ": " + why);
     }
     return device;
 }
 
 DeviceHandle SimDeviceOpener::Open(const std::string& /*volume*/) {
-    std::string error;
-    std::unique_ptr<sim::SimPlayer> player = sim::SimPlayer::Load(m_file, &error);
-    if (!player) {
-        qWarning("qdxclient: cannot load the simulated player %s: %s", m_file.c_str(),
-                 error.c_str());
-        m_player.reset();
-        return nullptr;
+    players::PlayerTarget target;
+    target.kind = players::PlayerTarget::Kind::Sim;
+    target.path = m_file;
+    target.latency = m_latency;
+    target.faults = m_faults;
+    std::string why;
+    m_source = players::PlayerSource::Prepare(target, &why);
+    DeviceHandle device = m_source ? m_source->Open(&why) : nullptr;
+    if (!device) {
+        m_log("cannot load the simulated player: " + why);
+        m_source.reset();
     }
-    m_player = std::move(player);
-    return std::make_shared<sim::SimDevice>(m_player, m_faults, m_latency);
+    return device;
 }
 
 void SimDeviceOpener::JobEnded() {
-    if (!m_player) {
+    if (!m_source) {
         return;
     }
     std::string error;
-    if (!m_player->Save(m_file, &error)) {
-        qWarning("qdxclient: cannot save the simulated player %s: %s", m_file.c_str(),
-                 error.c_str());
+    if (!m_source->Finish(&error)) {
+        m_log(error);
     }
+    m_source.reset();
 }
 
 }  // namespace qdx::app

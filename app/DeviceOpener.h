@@ -1,15 +1,22 @@
-// Opening the player that a device slot names: the platform's pass-through device, or a
-// simulated player kept in a file.
+// Opening the player that a device slot names, for the desktop program: the platform's disk
+// (checked first) or a simulated player kept in a file. Toolkit-free; both windows use it.
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
-#include "sim/SimPlayer.h"
+#include "players/PlayerSource.h"
+#include "sim/FaultPlan.h"
 #include "transport/Device.h"
 
 namespace qdx::app {
+
+// Where the reasons behind an open failure go (the operator sees the open-failure message).
+using ReasonLog = std::function<void(const std::string& line)>;
+// Standard error, prefixed with the program's name.
+ReasonLog StderrReasonLog();
 
 class IDeviceOpener {
 public:
@@ -25,15 +32,22 @@ std::string PlatformVolumePath(const std::string& volume);
 
 class PlatformDeviceOpener : public IDeviceOpener {
 public:
+    explicit PlatformDeviceOpener(ReasonLog log = StderrReasonLog()) : m_log(std::move(log)) {}
     DeviceHandle Open(const std::string& volume) override;
+
+private:
+    ReasonLog m_log;
 };
 
 // A simulated player file: loaded afresh for every launch, saved back after every job.
 class SimDeviceOpener : public IDeviceOpener {
 public:
     SimDeviceOpener(std::string playerFile, std::chrono::microseconds latency,
-                    sim::FaultPlan faults = {})
-        : m_file(std::move(playerFile)), m_latency(latency), m_faults(std::move(faults)) {}
+                    sim::FaultPlan faults = {}, ReasonLog log = StderrReasonLog())
+        : m_file(std::move(playerFile)),
+          m_latency(latency),
+          m_faults(std::move(faults)),
+          m_log(std::move(log)) {}
     DeviceHandle Open(const std::string& volume) override;
     void JobEnded() override;
 
@@ -41,7 +55,8 @@ private:
     std::string m_file;
     std::chrono::microseconds m_latency;
     sim::FaultPlan m_faults;
-    std::shared_ptr<sim::SimPlayer> m_player;
+    ReasonLog m_log;
+    std::unique_ptr<players::PlayerSource> m_source;
 };
 
 }  // namespace qdx::app

@@ -14,7 +14,7 @@ public:
     virtual bool Held() const = 0;
 };
 
-// logind's inhibitor lock on Linux, the thread execution state on Windows.
+// logind's inhibitor lock on Linux (app/qt), the thread execution state on Windows (app/win32).
 std::unique_ptr<ISleepInhibitor> MakePlatformSleepInhibitor();
 
 }  // namespace qdx::app

@@ -24,10 +24,11 @@
 
 #include "engine/CDownloadThread.h"
 #include "engine/CFlashEngine.h"
-#include "engine/ChipTable.h"
 #include "engine/DownloadLaunch.h"
+#include "engine/ImageFile.h"
+#include "engine/facts/ChipTable.h"
 #include "files/BuiltinImage.h"
-#include "files/ImageFile.h"
+#include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 
 namespace {
@@ -203,13 +204,15 @@ RunResult RunDownload(const Geometry& g, const Images& images, std::chrono::mill
     engine.SetBuiltinImage(qdx::BuiltinImage());
     engine.SetEndingPause(pause);
     qdx::CDownloadThread thread;
-    qdx::LaunchSettings settings;
-    settings.uitPath = images.uitPath;
-    settings.fontPath = images.fontPath;
+    qdx::JobOptions options;
+    qdx::SwitchOnJobOptions(options);
+    qdx::FirmwarePaths paths;
+    paths.uitPath = images.uitPath;
+    paths.fontPath = images.fontPath;
 
     const double cpuStart = ProcessCpuNs();
-    const qdx::LaunchOutcome outcome =
-        qdx::LaunchDownload(engine, thread, device, settings, {&ports, &ports, &ports, &ports});
+    const qdx::LaunchOutcome outcome = qdx::LaunchDownload(
+        engine, thread, [&] { return device; }, options, paths, {&ports, &ports, &ports, &ports});
     if (outcome == qdx::LaunchOutcome::Started) {
         thread.Join();
     }
@@ -222,8 +225,8 @@ RunResult RunDownload(const Geometry& g, const Images& images, std::chrono::mill
     for (std::uint8_t sub = 0; sub < 8; ++sub) {
         result.bySub[sub] = device->CountOf(sub);
     }
-    result.completed = outcome == qdx::LaunchOutcome::Started && thread.ExitCode() == 0 &&
-                       ports.lastStatus == qdx::texts::kCompleted && ports.lastMessage.empty();
+    result.completed = outcome == qdx::LaunchOutcome::Started &&
+                       thread.Ending() == qdx::JobEnding::Completed && ports.lastMessage.empty();
     if (!result.completed) {
         result.problem = "the job did not complete: status \"" + ports.lastStatus +
                          "\", message \"" + ports.lastMessage + "\"";

@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include "engine/ChipTable.h"
+#include "engine/facts/ChipTable.h"
 
 namespace qdx::cli {
 

@@ -2,9 +2,11 @@
 // check failed, 2 a usage error or a player file that cannot be used.
 #pragma once
 
+#include <memory>
 #include <ostream>
 
 #include "cli/CommandLine.h"
+#include "players/PlayerSource.h"
 
 namespace qdx::cli {
 
@@ -19,5 +21,11 @@ int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err)
 int RunCheck(const CliCommand& command, std::ostream& out, std::ostream& err);
 int RunPack(const CliCommand& command, std::ostream& out, std::ostream& err);
 int RunList(const CliCommand& command, std::ostream& out, std::ostream& err);
+
+// The player that info or download names (--sim or --device), with a simulated player's faults
+// parsed and its file loaded. Returns 0, or the exit status of a usage error with the message on
+// err.
+int PrepareTarget(const CliCommand& command, std::unique_ptr<players::PlayerSource>& source,
+                  std::ostream& err);
 
 }  // namespace qdx::cli

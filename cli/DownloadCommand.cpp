@@ -4,14 +4,12 @@
 #include <iostream>
 
 #include "cli/Commands.h"
-#include "cli/Ending.h"
 #include "cli/Reporter.h"
-#include "cli/Target.h"
 #include "engine/CDownloadThread.h"
 #include "engine/CFlashEngine.h"
 #include "engine/DownloadLaunch.h"
 #include "files/BuiltinImage.h"
-#include "files/JobOptions.h"
+#include "players/PlayerSource.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -38,9 +36,34 @@ ReportMode ModeFor(const CliCommand& command, std::ostream& out) {
 
 }  // namespace
 
+// The player a command names, with the simulated player's faults parsed. Exit status 0, or that
+// of a usage error with the message on err.
+int PrepareTarget(const CliCommand& command, std::unique_ptr<players::PlayerSource>& source,
+                  std::ostream& err) {
+    players::PlayerTarget target;
+    target.kind = command.target == TargetKind::Sim ? players::PlayerTarget::Kind::Sim
+                                                    : players::PlayerTarget::Kind::Device;
+    target.path = command.targetPath;
+    target.latency = std::chrono::microseconds(command.latencyMicros);
+    target.tracePath = command.tracePath;
+    std::string error;
+    for (const std::string& faultText : command.faults) {
+        if (!sim::ParseFaultSpec(faultText, target.faults, &error)) {
+            err << "qdxflash: --fault " << faultText << ": " << error << '\n';
+            return kExitUsage;
+        }
+    }
+    source = players::PlayerSource::Prepare(target, &error);
+    if (!source) {
+        err << "qdxflash: " << error << '\n';
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
 int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err) {
-    OpenedTarget target;
-    if (int status = OpenTarget(command, target, err)) {
+    std::unique_ptr<players::PlayerSource> source;
+    if (int status = PrepareTarget(command, source, err)) {
         return status;
     }
 
@@ -61,35 +84,27 @@ int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err)
     LaunchPorts ports{&reporter, &reporter, &reporter, &reporter};
 
     reporter.SetEnabled(false);  // the launch starts with the Start button disabled
-    const LaunchOutcome outcome =
-        LaunchDownload(engine, thread, target.device, ToLaunchSettings(options, paths), ports);
-    if (outcome == LaunchOutcome::OpenFailed && !target.openError.empty()) {
-        err << "qdxflash: " << target.openError << '\n';
+    std::string openError;
+    const LaunchOutcome outcome = LaunchDownload(
+        engine, thread, [&] { return source->Open(&openError); }, options, paths, ports);
+    if (outcome == LaunchOutcome::OpenFailed && !openError.empty()) {
+        err << "qdxflash: " << openError << '\n';
     }
-    JobObservation job;
-    job.launch = outcome;
+    std::optional<std::uint32_t> exitCode;
+    JobEnding ending = EndingOfLaunch(outcome);
     if (outcome == LaunchOutcome::Started) {
         thread.Join();
-        job.exitCode = thread.ExitCode();
+        exitCode = thread.ExitCode();
+        ending = thread.Ending().value_or(JobEnding::LaunchFailed);
     }
-    job.lastStatus = reporter.LastStatus();
-    job.imageStageReached = reporter.ImageStageReached();
-    job.initFailedShown = reporter.MessageShown(texts::kInitFailed);
 
-    int status = kExitOk;
-    if (target.player) {
-        target.trace.flush();
-        // The flash has changed whatever the ending, so the player is saved after failures too.
-        std::string error;
-        if (!target.player->Save(command.targetPath, &error)) {
-            err << "qdxflash: cannot save player file " << command.targetPath << ": " << error
-                << '\n';
-            status = kExitFailed;
-        }
+    std::string saveError;
+    if (!source->Finish(&saveError)) {
+        err << "qdxflash: " << saveError << '\n';
+        ending = JobEnding::SaveFailed;
     }
-    const Ending ending = DeriveEnding(job);
-    reporter.Finish(ending, job.exitCode);
-    return ending == Ending::Completed ? status : kExitFailed;
+    reporter.Finish(ending, exitCode);
+    return ending == JobEnding::Completed ? kExitOk : kExitFailed;
 }
 
 }  // namespace qdx::cli

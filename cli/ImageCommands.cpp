@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "cli/Commands.h"
-#include "cli/Disks.h"
-#include "files/ImageFile.h"
+#include "engine/ImageFile.h"
+#include "engine/facts/ChipTable.h"
+#include "transport/Disks.h"
 
 namespace qdx::cli {
 
@@ -44,15 +45,14 @@ std::string Hex16(std::uint16_t value) {
 int RunCheck(const CliCommand& command, std::ostream& out, std::ostream& err) {
     bool allValid = true;
     for (const std::string& path : command.files) {
-        std::vector<std::uint8_t> bytes;
-        // One byte past the limit tells an oversized file from one of exactly 5 MiB.
-        if (!ReadFile(path, kImageMaxBytes + 1, bytes)) {
-            err << "qdxflash: check: cannot read " << path << '\n';
-            out << path << "\n  verdict:   invalid: cannot be read\n";
+        const ImageData image = ReadImageFile(path);
+        if (image.fault == ImageFault::Unreadable) {
+            err << "qdxflash: check: cannot read " << path << ": " << image.reason << '\n';
+            out << path << "\n  verdict:   invalid: cannot be read: " << image.reason << '\n';
             allValid = false;
             continue;
         }
-        const ImageCheck check = CheckImage(bytes);
+        const ImageCheck check = DescribeImage(image);
         allValid = allValid && check.valid;
         out << path << '\n';
         out << "  key:       " << (check.keyOk ? "ok" : "wrong") << '\n';
@@ -108,7 +108,7 @@ std::string SizeText(std::uint64_t bytes) {
 }  // namespace
 
 int RunList(const CliCommand&, std::ostream& out, std::ostream&) {
-    std::vector<DiskInfo> disks = ListCandidateDisks();
+    std::vector<DiskInfo> disks = ListDisks();
     std::vector<const DiskInfo*> players;
     std::vector<const DiskInfo*> refused;
     for (const DiskInfo& disk : disks) {

@@ -18,7 +18,6 @@ void Reporter::EndBarLine() {
 
 void Reporter::Show(const std::string& text) {
     std::lock_guard lock(m_mutex);
-    m_messages.push_back(text);
     if (m_mode == ReportMode::Events) {
         m_out << "{\"event\":\"message\",\"text\":" << JsonString(text) << "}\n";
     } else {
@@ -34,8 +33,6 @@ void Reporter::SetEnabled(bool) {
 
 bool Reporter::SetText(const std::string& text) {
     std::lock_guard lock(m_mutex);
-    m_lastStatus = text;
-    m_imageStageReached = m_imageStageReached || IsImageStageStatus(text);
     if (m_mode == ReportMode::Events) {
         m_out << "{\"event\":\"status\",\"text\":" << JsonString(text) << "}\n";
     } else {
@@ -68,38 +65,23 @@ bool Reporter::SetPosition(int position) {
     return true;
 }
 
-void Reporter::Finish(Ending ending, std::optional<std::uint32_t> exitCode) {
+void Reporter::Finish(JobEnding ending, std::optional<std::uint32_t> exitCode) {
     std::lock_guard lock(m_mutex);
     if (m_mode == ReportMode::Events) {
-        m_out << "{\"event\":\"end\",\"ending\":\"" << EndingName(ending) << '"';
+        m_out << "{\"event\":\"end\",\"ending\":\"" << JobEndingName(ending) << '"';
         if (exitCode) {
             m_out << ",\"exitCode\":" << *exitCode;
         }
         m_out << "}\n";
     } else {
         EndBarLine();
-        m_out << "ending: " << EndingName(ending);
+        m_out << "ending: " << JobEndingName(ending);
         if (exitCode) {
             m_out << " (worker exit code " << *exitCode << ")";
         }
         m_out << '\n';
     }
     m_out.flush();
-}
-
-std::string Reporter::LastStatus() const {
-    std::lock_guard lock(m_mutex);
-    return m_lastStatus;
-}
-
-bool Reporter::ImageStageReached() const {
-    std::lock_guard lock(m_mutex);
-    return m_imageStageReached;
-}
-
-bool Reporter::MessageShown(const std::string& text) const {
-    std::lock_guard lock(m_mutex);
-    return std::find(m_messages.begin(), m_messages.end(), text) != m_messages.end();
 }
 
 }  // namespace qdx::cli

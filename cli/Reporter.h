@@ -6,9 +6,9 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "cli/Ending.h"
+#include "engine/JobEnding.h"
 #include "engine/Ports.h"
 
 namespace qdx::cli {
@@ -32,12 +32,7 @@ public:
     bool SetPosition(int position) override;
 
     // The last line: the ending, with the worker's exit code when a worker ran.
-    void Finish(Ending ending, std::optional<std::uint32_t> exitCode);
-
-    // What the job showed, for deriving its ending.
-    std::string LastStatus() const;
-    bool ImageStageReached() const;
-    bool MessageShown(const std::string& text) const;
+    void Finish(JobEnding ending, std::optional<std::uint32_t> exitCode);
 
 private:
     void EndBarLine();
@@ -46,9 +41,6 @@ private:
     std::ostream& m_out;
     ReportMode m_mode;
     bool m_barOnLine = false;
-    std::string m_lastStatus;
-    bool m_imageStageReached = false;
-    std::vector<std::string> m_messages;
 };
 
 }  // namespace qdx::cli

@@ -3,9 +3,7 @@
 #include <fstream>
 
 #include "cli/Commands.h"
-#include "cli/Target.h"
 #include "engine/CFlashEngine.h"
-#include "engine/DownloadLaunch.h"
 #include "sim/SimPlayer.h"
 
 namespace qdx::cli {
@@ -26,24 +24,6 @@ std::string Hex(unsigned value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%02X", value);
     return text;
-}
-
-// Bad blocks as the engine sees them: a walk over the whole flash with the forward skip, which
-// reads only spare areas.
-std::vector<std::uint32_t> WalkBadBlocks(CFlashEngine& engine) {
-    std::vector<std::uint32_t> bad;
-    const std::uint32_t total = engine.TotalBlocks();
-    const auto perBlock = static_cast<std::uint32_t>(engine.m_sectorsPerBlock);
-    for (std::uint32_t block = 0; block < total;) {
-        std::uint32_t sector = block * perBlock;
-        engine.FindGoodBlockForward(sector);
-        const std::uint32_t good = std::min(sector / perBlock, total);
-        for (; block < good; ++block) {
-            bad.push_back(block);
-        }
-        block = good + 1;
-    }
-    return bad;
 }
 
 }  // namespace
@@ -93,26 +73,28 @@ int RunSimExport(const CliCommand& command, std::ostream& out, std::ostream& err
 }
 
 int RunInfo(const CliCommand& command, std::ostream& out, std::ostream& err) {
-    OpenedTarget target;
-    if (int status = OpenTarget(command, target, err)) {
+    std::unique_ptr<players::PlayerSource> source;
+    if (int status = PrepareTarget(command, source, err)) {
         return status;
     }
-    if (!target.device) {
-        err << "qdxflash: " << texts::kOpenFailed << ' ' << target.openError << '\n';
+    std::string openError;
+    DeviceHandle device = source->Open(&openError);
+    if (!device) {
+        err << "qdxflash: " << texts::kOpenFailed << ' ' << openError << '\n';
         return kExitFailed;
     }
     StreamMessageBox messages(err);
     CFlashEngine engine(&messages);
     engine.m_format = 0;  // identify the chip and read the kernel block
-    if (!engine.InitFlash(target.device)) {
+    if (!engine.InitFlash(std::move(device))) {
         err << "qdxflash: info: the player is not usable (see the message above)\n";
-        CloseHandle(target.device);
+        engine.CloseDevice();
         return kExitFailed;
     }
     engine.m_uitOffset = 0;
     engine.PlanBackupAreas();
-    std::vector<std::uint32_t> bad = WalkBadBlocks(engine);
-    CloseHandle(target.device);
+    const std::vector<std::uint32_t> bad = engine.ListBadBlocks();
+    engine.CloseDevice();
 
     const ChipGeometry geometry = engine.Geometry();
     const auto perBlock = static_cast<std::uint32_t>(engine.m_sectorsPerBlock);

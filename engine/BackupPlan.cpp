@@ -1,4 +1,4 @@
-// Start blocks of the backup copies, counted in good blocks down from block 1023.
+// Start blocks of the backup copies, counted in good blocks down from the top firmware block.
 #include "engine/CFlashEngine.h"
 
 namespace qdx {
@@ -16,7 +16,7 @@ std::int32_t CFlashEngine::PlanBackupAreas() {
                                          static_cast<std::uint32_t>(m_sectorsPerBlock));
     };
 
-    std::int32_t x = 1023 << m_blockShift;
+    std::int32_t x = kBackupTopBlock << m_blockShift;
     FindGoodBlockBackward(x);
     step(x, m_blocksK + 1);
 
@@ -24,14 +24,14 @@ std::int32_t CFlashEngine::PlanBackupAreas() {
         m_layout[kSlotUitBackup] = blockOf(x);
     } else {
         std::int32_t y = x;
-        step(y, (m_uitOffset * 128) >> m_blockShift);
+        step(y, (m_uitOffset * kUitOffsetUnitSectors) >> m_blockShift);
         m_layout[kSlotUitBackup] = blockOf(y);
     }
-    step(x, 1280 >> m_blockShift);
+    step(x, AreaBlocks(kUitBackupAreaSectors, m_blockShift));
     m_layout[kSlotImPmBackup] = blockOf(x);
-    step(x, 1280 >> m_blockShift);
+    step(x, AreaBlocks(kImPmBackupAreaSectors, m_blockShift));
     m_layout[kSlotReserved] = blockOf(x);
-    step(x, 512 >> m_blockShift);
+    step(x, AreaBlocks(kReservedAreaSectors, m_blockShift));
     m_layout[kSlotFontBackup] = blockOf(x);
     return 1;
 }

@@ -1,4 +1,6 @@
-// Walking the flash over bad blocks, and the kernel block's checksum.
+// Walking the flash over bad blocks.
+#include <algorithm>
+
 #include "engine/CFlashEngine.h"
 
 namespace qdx {
@@ -55,20 +57,20 @@ std::int32_t CFlashEngine::FindGoodBlockBackward(std::int32_t& sector) {
     }
 }
 
-std::int32_t CFlashEngine::CheckKernelBlock(std::uint32_t firstSector) {
-    std::uint32_t sum = 0;
-    std::uint8_t data[kSectorBytes] = {};
-    // A sector that could not be read proves nothing: a player that answers no read at all would
-    // otherwise pass with a sum of zero over empty buffers and a zero layout.
-    bool allRead = true;
-    for (std::uint32_t i : {0u, 1u, 2u, 3u, 5u, 6u}) {
-        allRead = ReadSector(firstSector + i, data) && allRead;
-        for (std::uint8_t byte : data) {
-            sum += byte;
+std::vector<std::uint32_t> CFlashEngine::ListBadBlocks() {
+    std::vector<std::uint32_t> bad;
+    const std::uint32_t total = TotalBlocks();
+    const auto perBlock = static_cast<std::uint32_t>(m_sectorsPerBlock);
+    for (std::uint32_t block = 0; block < total;) {
+        std::uint32_t sector = block * perBlock;
+        FindGoodBlockForward(sector);
+        const std::uint32_t good = std::min(sector / perBlock, total);
+        for (; block < good; ++block) {
+            bad.push_back(block);
         }
+        block = good + 1;
     }
-    allRead = ReadSector(firstSector + 4, data) && allRead;
-    return allRead && GetBigEndian32(data) == sum ? 0 : 1;
+    return bad;
 }
 
 }  // namespace qdx

@@ -23,7 +23,15 @@ void CDownloadThread::BindEngine(CFlashEngine* engine) {
     }
 }
 
+std::optional<JobEnding> CDownloadThread::Ending() const {
+    if (!HasThread() || IsRunning() || m_ranEngine == nullptr) {
+        return std::nullopt;
+    }
+    return m_ranEngine->LastEnding();
+}
+
 void CDownloadThread::Run() {
+    m_ranEngine = m_pEngine;
     if (m_pEngine != nullptr) {
         m_pEngine->RunJob();
     }

@@ -7,6 +7,12 @@ CFlashEngine::CFlashEngine(IMessageBox* messageBox) : m_pMessageBox(messageBox) 
 CFlashEngine::~CFlashEngine() = default;
 
 std::int32_t CFlashEngine::Send(const CommandDescription& command) {
+    // A stop request ends the job before its next command reaches the player.
+    if (m_inJob && m_stopRequested.load() && m_pSink != nullptr) {
+        m_ending = JobEnding::Interrupted;
+        m_pSink->ExitWorker();
+        return 0;
+    }
     if (!m_hDevice) {
         return 0;
     }
@@ -17,6 +23,11 @@ void CFlashEngine::ShowMessage(const std::string& text) {
     if (m_pMessageBox) {
         m_pMessageBox->Show(text);
     }
+}
+
+void CFlashEngine::CloseDevice() {
+    CloseHandle(m_hDevice);
+    m_hDevice.reset();
 }
 
 std::int32_t CFlashEngine::ReadId(std::uint32_t chip, std::uint8_t* reply2) {
@@ -87,46 +98,14 @@ std::int32_t CFlashEngine::InitFlash(DeviceHandle device) {
     }
 
     m_layout[kSlotFont] = 0;
-    for (int slot = kSlotImPm; slot <= 90; ++slot) {
+    for (int slot = kSlotImPm; slot <= kSlotImPmLast; ++slot) {
         m_layout[slot] = 0;
     }
+    // With the format option set the kernel block is read only after the format.
     if (m_format) {
         return 1;
     }
-
-    // The kernel block is the second good block of the flash.
-    std::uint32_t sector = 0;
-    FindGoodBlockForward(sector);
-    sector += static_cast<std::uint32_t>(m_sectorsPerBlock);
-    FindGoodBlockForward(sector);
-    m_kernelSector = sector;
-    if (CheckKernelBlock(sector) != 0) {
-        ShowMessage(texts::kKernelChecksum);
-        return 0;
-    }
-
-    std::uint8_t data[kSectorBytes] = {};
-    auto entry = [&data](int index) { return data[2 * index] * 256 + data[2 * index + 1]; };
-    // A table that could not be read would send the images to whatever the buffer held.
-    bool allRead = ReadSector(sector + 1, data);
-    for (int i = m_blocksK; i <= m_blocksK + 3; ++i) {
-        m_layout[i] = entry(i);
-    }
-    allRead = ReadSector(sector + 2, data) && allRead;
-    m_layout[kSlotFont] = entry(0);
-    allRead = ReadSector(sector + 5, data) && allRead;
-    for (int j = 0; j < (1280 >> m_blockShift); ++j) {
-        m_layout[kSlotImPm + j] = entry(j);
-    }
-    allRead = ReadSector(sector + 6, data) && allRead;
-    for (int j = 0; j < (512 >> m_blockShift); ++j) {
-        m_layout[kSlotSecondArea + j] = entry(j);
-    }
-    if (!allRead) {
-        ShowMessage(texts::kKernelRead);
-        return 0;
-    }
-    return 1;
+    return LoadKernelBlock() ? 1 : 0;
 }
 
 }  // namespace qdx

@@ -3,65 +3,32 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "engine/ChipTable.h"
 #include "engine/IProgressSink.h"
-#include "engine/ImageFormat.h"
+#include "engine/ImageFile.h"
+#include "engine/JobEnding.h"
+#include "engine/JobSettings.h"
 #include "engine/Ports.h"
+#include "engine/Texts.h"
+#include "engine/facts/ChipTable.h"
+#include "engine/facts/FlashLayout.h"
+#include "engine/facts/ImageFormat.h"
 #include "transport/Device.h"
 
 namespace qdx {
-
-// Slots of the LayoutTable (m_layout). Slot m_blocksK is the first block of the UIT area.
-inline constexpr int kLayoutSlots = 95;
-inline constexpr int kSlotFont = 20;
-inline constexpr int kSlotSecondArea = 21;
-inline constexpr int kSlotImPm = 41;
-inline constexpr int kSlotUitBackup = 91;
-inline constexpr int kSlotFontBackup = 92;
-inline constexpr int kSlotReserved = 93;
-inline constexpr int kSlotImPmBackup = 94;
-
-inline constexpr int kMaxSegments = 100;
 
 // Bits of m_contentMask.
 inline constexpr std::uint8_t kContentImPm = 1;
 inline constexpr std::uint8_t kContentUit = 2;
 inline constexpr std::uint8_t kContentFont = 4;
-
-// The pseudo-path that selects the built-in IM/PM image.
-inline constexpr const char* kBuiltinImagePath = "bin";
-
-// Texts the engine shows, exactly as the operator sees them.
-namespace texts {
-inline constexpr const char* kUnknownChip = "请确认是否为本公司的MP3！";
-inline constexpr const char* kKernelChecksum = "kernelblk chksum error !";
-inline constexpr const char* kKernelRead = "kernelblk read error !";
-inline constexpr const char* kInitFailed = "flash初始化出错！";
-inline constexpr const char* kFileOpen = "File open error";
-inline constexpr const char* kFileKey = "File Key error";
-inline constexpr const char* kFileChecksum = "File CheckSum error";
-inline constexpr const char* kReadBack = "Read back error";
-inline constexpr const char* kFileSize = "File Size error";
-inline constexpr const char* kFlashRange = "Flash Range error";
-inline constexpr const char* kBackupArea = "Backup Area error";
-inline constexpr const char* kMemory = "Memory error";
-inline constexpr const char* kBlockRead = "Block read error";
-inline constexpr const char* kFormatting = "状态：正在格式化…";
-inline constexpr const char* kVerifying = "状态：正在校验…";
-inline constexpr const char* kSendImPm = "状态：正在传送IMPM文件…";
-inline constexpr const char* kBackupImPm = "状态：正在备份IMPM文件…";
-inline constexpr const char* kSendUit = "状态：正在传送UIT文件…";
-inline constexpr const char* kBackupUit = "状态：正在备份UIT文件…";
-inline constexpr const char* kSendFont = "状态：正在传送Font文件…";
-inline constexpr const char* kBackupFont = "状态：正在备份Font文件…";
-inline constexpr const char* kCompleted = "状态：已完成";
-inline constexpr const char* kFailed = "状态：失败！";
-}  // namespace texts
 
 class CFlashEngine {
 public:
@@ -87,6 +54,8 @@ public:
     std::int32_t FindGoodBlockForward(std::uint32_t& sector);
     // Moves sector down a block at a time until it stands on a good block or below block 0.
     std::int32_t FindGoodBlockBackward(std::int32_t& sector);
+    // Every bad block of the flash, ascending, as the forward skip sees them (spare reads only).
+    std::vector<std::uint32_t> ListBadBlocks();
     // 0 when the kernel block's checksum holds, 1 when it does not.
     std::int32_t CheckKernelBlock(std::uint32_t firstSector);
     // Fills LayoutTable slots 91..94 with the start blocks of the backup areas. Always 1.
@@ -96,7 +65,7 @@ public:
     // Writes one image (a file, or the built-in image for "bin") from startBlock/sectorOffset,
     // forward or backward over good blocks, optionally verified. maxBlocks, when positive, is the
     // number of good blocks the copy may use. 1 when written; 0 on failure (with a sink bound,
-    // failures other than the key end the worker and do not return).
+    // failures end the worker and do not return).
     std::int32_t WriteImage(std::int32_t startBlock, std::int32_t sectorOffset,
                             const std::string& path, int verify, int backward,
                             std::int32_t maxBlocks = 0);
@@ -106,8 +75,17 @@ public:
     bool PreserveBlockRemainder(std::uint32_t first, std::uint32_t end, int mode);
 
     // --- The download job: format, renewed identification, the three images with backups.
-    // 1 after the completed ending, 0 after a failure ending or with no sink bound.
+    // 1 after the completed ending, 0 after a failure ending or with no sink bound. The device
+    // is closed at every ending.
     std::int32_t RunJob();
+    // How the last job ended; read it once the worker has ended.
+    JobEnding LastEnding() const { return m_ending; }
+    // Asks a running job to end at its next command; the job then ends as interrupted. Safe from
+    // any thread.
+    void RequestStop() { m_stopRequested.store(true); }
+
+    // Closes the device and forgets it: the one place the player's handle is released.
+    void CloseDevice();
 
     // --- Front-end wiring.
     void SetMessageBox(IMessageBox* messageBox) { m_pMessageBox = messageBox; }
@@ -116,7 +94,9 @@ public:
     void SetEndingPause(std::chrono::milliseconds pause) { m_endingPause = pause; }
 
     // Derived geometry.
-    std::uint32_t TotalBlocks() const { return static_cast<std::uint32_t>(m_blocksK) * 1024u; }
+    std::uint32_t TotalBlocks() const {
+        return static_cast<std::uint32_t>(m_blocksK) * kBlocksPerK;
+    }
     std::uint32_t TotalSectors() const {
         return TotalBlocks() * static_cast<std::uint32_t>(m_sectorsPerBlock);
     }
@@ -153,6 +133,15 @@ private:
     std::int32_t Send(const CommandDescription& command);
     void ShowMessage(const std::string& text);
     bool IsGoodBlock(std::uint32_t sector, std::uint8_t* spare, std::int32_t* result);
+    // Locates the kernel block, checks it and loads the LayoutTable from it.
+    bool LoadKernelBlock();
+
+    // The writer's three steps.
+    bool LoadForWrite(const std::string& path, std::shared_ptr<const ImageData>& image);
+    bool PlaceAndWrite(const ImageData& image, std::uint32_t startSector, bool backward);
+    bool VerifyCopy(const ImageData& image, std::uint32_t startSector, bool backward);
+    // Moves cur to the block of the next segment of a copy in that direction.
+    void MoveToNextSegment(std::uint32_t& cur, bool backward);
     // Message box, failed status, bar to 0, end of the worker. Returns 0 for callers with no
     // worker to end.
     std::int32_t FailWrite(const char* message);
@@ -164,6 +153,12 @@ private:
     std::uint8_t m_deviceCode = 0;
     bool m_twoChips = false;
     std::uint32_t m_kernelSector = 0;
+    JobEnding m_ending = JobEnding::LaunchFailed;
+    std::atomic<bool> m_stopRequested{false};
+    bool m_inJob = false;  // a job runs on this engine (worker side)
+    // The images of the running job, read and checked once before the flash is touched, so
+    // that every copy writes the bytes that were checked.
+    std::vector<std::pair<std::string, std::shared_ptr<const ImageData>>> m_jobImages;
 };
 
 }  // namespace qdx

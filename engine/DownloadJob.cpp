@@ -1,4 +1,5 @@
 // The download job: format, renewed identification, then each image and its backup copy.
+#include <algorithm>
 #include <thread>
 
 #include "engine/CFlashEngine.h"
@@ -7,17 +8,27 @@ namespace qdx {
 
 namespace {
 
-// Closes the player at every ending of the job, also when the worker is ended from inside the
-// image writer, so no ending leaves the device open.
-class DeviceCloser {
+// Ends the job's hold on the player at every ending, also when the worker is ended from inside
+// the image writer: the device is closed and the job's images are released.
+class JobScope {
 public:
-    explicit DeviceCloser(DeviceHandle& device) : m_device(device) {}
-    ~DeviceCloser() { CloseHandle(m_device); }
-    DeviceCloser(const DeviceCloser&) = delete;
-    DeviceCloser& operator=(const DeviceCloser&) = delete;
+    JobScope(CFlashEngine& engine, bool& inJob,
+             std::vector<std::pair<std::string, std::shared_ptr<const ImageData>>>& images)
+        : m_engine(engine), m_inJob(inJob), m_images(images) {
+        m_inJob = true;
+    }
+    ~JobScope() {
+        m_inJob = false;
+        m_images.clear();
+        m_engine.CloseDevice();
+    }
+    JobScope(const JobScope&) = delete;
+    JobScope& operator=(const JobScope&) = delete;
 
 private:
-    DeviceHandle& m_device;
+    CFlashEngine& m_engine;
+    bool& m_inJob;
+    std::vector<std::pair<std::string, std::shared_ptr<const ImageData>>>& m_images;
 };
 
 }  // namespace
@@ -34,11 +45,14 @@ std::int32_t CFlashEngine::RunJob() {
     if (m_pSink == nullptr) {
         return 0;
     }
-    DeviceCloser closer(m_hDevice);
+    JobScope scope(*this, m_inJob, m_jobImages);
+    // Each failure records its own ending; a job that meets none completes.
+    m_ending = JobEnding::Completed;
 
     if (m_format) {
         m_pSink->SetStatus(texts::kFormatting);
         if (!FormatFlash()) {
+            m_ending = JobEnding::FormatFailed;
             EndJob(texts::kFailed);
             m_pSink->ExitWorker();
             return 0;
@@ -47,6 +61,7 @@ std::int32_t CFlashEngine::RunJob() {
     m_format = 0;
 
     if (!InitFlash(m_hDevice)) {
+        m_ending = JobEnding::InitFailed;
         ShowMessage(texts::kInitFailed);
         EndJob(texts::kFailed);
         m_pSink->OnDone();
@@ -55,18 +70,19 @@ std::int32_t CFlashEngine::RunJob() {
 
     // A backup copy may use only the good blocks planned for its area, so that it never runs into
     // the area below it.
-    const std::int32_t areaBlocks = 1280 >> m_blockShift;
+    const std::int32_t uitBackupBlocks = AreaBlocks(kUitBackupAreaSectors, m_blockShift);
+    const std::int32_t imPmBackupBlocks = AreaBlocks(kImPmBackupAreaSectors, m_blockShift);
 
     if (m_contentMask & kContentImPm) {
         m_pSink->SetStatus(texts::kSendImPm);
         WriteImage(m_layout[kSlotImPm], 0, m_paths[1], m_verify, 0);
         if (m_backup) {
             m_pSink->SetStatus(texts::kBackupImPm);
-            WriteImage(m_layout[kSlotImPmBackup], 0, m_paths[1], m_verify, 1, areaBlocks);
+            WriteImage(m_layout[kSlotImPmBackup], 0, m_paths[1], m_verify, 1, imPmBackupBlocks);
         }
     }
     if (m_contentMask & kContentUit) {
-        const std::int32_t uitSectors = m_uitOffset * 128;
+        const std::int32_t uitSectors = m_uitOffset * kUitOffsetUnitSectors;
         const std::int32_t q = uitSectors / m_sectorsPerBlock;
         const std::int32_t r = uitSectors % m_sectorsPerBlock;
         m_pSink->SetStatus(texts::kSendUit);
@@ -75,7 +91,7 @@ std::int32_t CFlashEngine::RunJob() {
             const std::int32_t skipped = m_uitOffset > 0 ? uitSectors >> m_blockShift : 0;
             m_pSink->SetStatus(texts::kBackupUit);
             WriteImage(m_layout[kSlotUitBackup], r, m_paths[2], m_verify, 1,
-                       std::max(areaBlocks - skipped, 1));
+                       std::max(uitBackupBlocks - skipped, 1));
         }
     }
     if (m_contentMask & kContentFont) {

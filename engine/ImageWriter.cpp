@@ -1,9 +1,7 @@
-// Writing one image into the flash: load and check, split into per-block segments, prepare each
-// block, write, and read everything back.
+// Writing one image into the flash in three steps: load and check it, place and write its
+// segments block by block, and read everything back.
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <new>
 #include <vector>
 
@@ -11,38 +9,8 @@
 
 namespace qdx {
 
-namespace {
-
-enum class LoadResult { Loaded, OpenFailed, TooLarge };
-
-// Reads up to kImageMaxBytes of a regular file into image. Anything else (a directory, a FIFO
-// that would block, a device node) counts as a file that cannot be opened.
-LoadResult LoadImageFile(const std::string& path, std::vector<std::uint8_t>& image,
-                         std::size_t& length) {
-    namespace fs = std::filesystem;
-    const fs::path filePath(std::u8string(path.begin(), path.end()));
-    std::error_code error;
-    if (!fs::is_regular_file(filePath, error)) {
-        return LoadResult::OpenFailed;
-    }
-    std::ifstream file(filePath, std::ios::binary);
-    if (!file) {
-        return LoadResult::OpenFailed;
-    }
-    file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    length = static_cast<std::size_t>(file.gcount());
-    if (file.bad()) {
-        return LoadResult::OpenFailed;
-    }
-    if (length == image.size() && file.peek() != std::ifstream::traits_type::eof()) {
-        return LoadResult::TooLarge;
-    }
-    return LoadResult::Loaded;
-}
-
-}  // namespace
-
 std::int32_t CFlashEngine::FailWrite(const char* message) {
+    m_ending = JobEnding::WriteFailed;
     ShowMessage(message);
     if (m_pSink) {
         m_pSink->SetStatus(texts::kFailed);
@@ -116,147 +84,161 @@ bool CFlashEngine::PreserveBlockRemainder(std::uint32_t first, std::uint32_t end
     return true;
 }
 
-std::int32_t CFlashEngine::WriteImage(std::int32_t startBlock, std::int32_t sectorOffset,
-                                      const std::string& path, int verify, int backward,
-                                      std::int32_t maxBlocks) {
-    std::vector<std::uint8_t> image;
+bool CFlashEngine::LoadForWrite(const std::string& path, std::shared_ptr<const ImageData>& image) {
+    // A job reads and checks its images once, before the format; every copy takes those bytes.
+    for (const auto& [jobPath, jobImage] : m_jobImages) {
+        if (jobPath == path) {
+            image = jobImage;
+            return true;
+        }
+    }
     try {
-        image.assign(kImageMaxBytes, 0);
+        image = std::make_shared<const ImageData>(
+            path == kBuiltinImagePath ? ImageFromBytes(m_builtinImage) : ReadImageFile(path));
     } catch (const std::bad_alloc&) {
-        return FailWrite(texts::kMemory);
+        FailWrite(texts::kMemory);
+        return false;
     }
-    auto fail = [&image, this](const char* message) {
-        image.clear();
-        image.shrink_to_fit();
-        return FailWrite(message);
-    };
+    if (!image->Valid()) {
+        FailWrite(ImageFaultMessage(image->fault));
+        return false;
+    }
+    return true;
+}
 
-    std::size_t length = 0;
-    if (path == kBuiltinImagePath) {
-        length = std::min(m_builtinImage.size(), image.size());
-        std::copy_n(m_builtinImage.begin(), length, image.begin());
-    } else {
-        switch (LoadImageFile(path, image, length)) {
-            case LoadResult::OpenFailed:
-                return fail(texts::kFileOpen);
-            case LoadResult::TooLarge:
-                return fail(texts::kFileSize);
-            case LoadResult::Loaded:
-                break;
-        }
+void CFlashEngine::MoveToNextSegment(std::uint32_t& cur, bool backward) {
+    if (!backward) {
+        FindGoodBlockForward(cur);
+        return;
     }
+    // Down past the block just filled to the next good block below it.
+    std::int32_t down = static_cast<std::int32_t>(cur) - 2 * m_sectorsPerBlock;
+    FindGoodBlockBackward(down);
+    cur = static_cast<std::uint32_t>(down);
+}
 
-    // An image that does not carry the key is refused like one with a bad checksum: a job that
-    // went on without it would report a player as done with an image missing.
-    if (std::memcmp(image.data(), kImageKey, kImageKeyBytes) != 0) {
-        return fail(texts::kFileKey);
-    }
-    const std::span<const std::uint8_t> payload =
-        length > kImageHeaderBytes ? std::span<const std::uint8_t>(image).subspan(
-                                         kImageHeaderBytes, length - kImageHeaderBytes)
-                                   : std::span<const std::uint8_t>();
-    if (ImageChecksum(payload) != GetBigEndian16(&image[kImageChecksumOffset])) {
-        return fail(texts::kFileChecksum);
-    }
-    // Zero padding to the next whole sector is already in the zero-filled buffer.
-    length = (length + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
-    const std::int32_t payloadBytes =
-        length > kImageHeaderBytes ? static_cast<std::int32_t>(length - kImageHeaderBytes) : 0;
-
-    SplitSegments(sectorOffset, payloadBytes);
-
-    // Refusals that must come before the flash is touched.
-    const std::int32_t payloadEnd = sectorOffset + payloadBytes / std::int32_t{kSectorBytes};
-    if (m_segEnd[m_segCount - 1] + 1 < payloadEnd) {
-        return fail(texts::kFileSize);  // more than the segment table can hold
-    }
-    if (startBlock < 0 || static_cast<std::uint32_t>(startBlock) >= TotalBlocks() ||
-        sectorOffset < 0 || sectorOffset >= m_sectorsPerBlock) {
-        return fail(texts::kFlashRange);
-    }
-    if (maxBlocks > 0 && m_segCount > maxBlocks) {
-        return fail(texts::kBackupArea);  // it would overwrite the area below
-    }
-
+bool CFlashEngine::PlaceAndWrite(const ImageData& image, std::uint32_t startSector, bool backward) {
     const std::uint32_t blockSectors = static_cast<std::uint32_t>(m_sectorsPerBlock);
-    const std::uint32_t startSector = (static_cast<std::uint32_t>(startBlock) << m_blockShift) +
-                                      static_cast<std::uint32_t>(sectorOffset);
     const std::uint32_t flashEnd = TotalSectors();
-
-    // Moves to the block of the next segment: up to the next good block, or down past the block
-    // just filled to the next good block below it.
-    auto moveOn = [&](std::uint32_t& cur) {
-        if (!backward) {
-            FindGoodBlockForward(cur);
-        } else {
-            std::int32_t down = static_cast<std::int32_t>(cur) - 2 * m_sectorsPerBlock;
-            FindGoodBlockBackward(down);
-            cur = static_cast<std::uint32_t>(down);
+    // The last payload sector is completed with zeros.
+    std::vector<std::uint8_t> sector(kSectorBytes);
+    auto payloadSector = [&image, &sector](std::size_t offset) -> const std::uint8_t* {
+        std::fill(sector.begin(), sector.end(), 0);
+        if (offset < image.bytes.size()) {
+            std::copy_n(image.bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                        std::min(kSectorBytes, image.bytes.size() - offset), sector.begin());
         }
-    };
-    auto insideFlash = [&](std::uint32_t cur) {
-        return !backward ? cur < flashEnd : static_cast<std::int32_t>(cur) >= 0;
+        return sector.data();
     };
 
     SetWriteTag(0);
-
     std::uint32_t cur = startSector;
     std::size_t offset = kImageHeaderBytes;
     for (int i = 0; i < m_segCount; ++i) {
-        if (!insideFlash(cur)) {
-            return fail(texts::kFlashRange);
+        const bool inside = !backward ? cur < flashEnd : static_cast<std::int32_t>(cur) >= 0;
+        if (!inside) {
+            FailWrite(texts::kFlashRange);
+            return false;
         }
         const std::uint32_t segLen = static_cast<std::uint32_t>(m_segLen[i]);
         bool prepared = true;
         if (m_segLen[i] == m_sectorsPerBlock) {
-            EraseBlock(cur);
+            EraseBlock(cur);  // a whole block is never preserved
         } else if (m_segStart[i] > i * m_sectorsPerBlock) {
             prepared = PreserveBlockRemainder(cur, cur + segLen, 2);
         } else {
             prepared = PreserveBlockRemainder(cur & ~(blockSectors - 1), cur + segLen, 1);
         }
         if (!prepared) {
-            return fail(texts::kBlockRead);
+            FailWrite(texts::kBlockRead);
+            return false;
         }
         for (std::uint32_t k = 0; k < segLen; ++k) {
-            WriteSector(cur, &image[offset + k * kSectorBytes]);
+            WriteSector(cur, payloadSector(offset + k * kSectorBytes));
             ++cur;
         }
-        moveOn(cur);
+        MoveToNextSegment(cur, backward);
         offset += segLen * kSectorBytes;
         if (m_pSink) {
             m_progress += backward ? 2 : 4;
             m_pSink->SetProgress(m_progress);
         }
     }
+    return true;
+}
 
-    if (verify) {
-        if (m_pSink) {
-            m_pSink->SetStatus(texts::kVerifying);
+bool CFlashEngine::VerifyCopy(const ImageData& image, std::uint32_t startSector, bool backward) {
+    if (m_pSink) {
+        m_pSink->SetStatus(texts::kVerifying);
+    }
+    const std::uint32_t flashEnd = TotalSectors();
+    std::uint8_t readBack[kSectorBytes];
+    std::uint8_t expected[kSectorBytes];
+    std::uint32_t cur = startSector;
+    std::size_t offset = kImageHeaderBytes;
+    for (int i = 0; i < m_segCount; ++i) {
+        const bool inside = !backward ? cur < flashEnd : static_cast<std::int32_t>(cur) >= 0;
+        if (!inside) {
+            FailWrite(texts::kFlashRange);
+            return false;
         }
-        std::uint8_t readBack[kSectorBytes];
-        cur = startSector;
-        offset = kImageHeaderBytes;
-        for (int i = 0; i < m_segCount; ++i) {
-            if (!insideFlash(cur)) {
-                return fail(texts::kFlashRange);
+        for (std::int32_t k = 0; k < m_segLen[i]; ++k) {
+            const std::size_t at = offset + static_cast<std::size_t>(k) * kSectorBytes;
+            std::memset(expected, 0, sizeof expected);
+            if (at < image.bytes.size()) {
+                std::memcpy(expected, &image.bytes[at],
+                            std::min(kSectorBytes, image.bytes.size() - at));
             }
-            for (std::int32_t k = 0; k < m_segLen[i]; ++k) {
-                // A read the device refused is a read-back failure, not a comparison with
-                // whatever the buffer held before.
-                if (!ReadSector(cur, readBack) ||
-                    std::memcmp(readBack, &image[offset + k * kSectorBytes], kSectorBytes) != 0) {
-                    return fail(texts::kReadBack);
-                }
-                ++cur;
+            // A read the device refused is a read-back failure, not a comparison with whatever
+            // the buffer held before.
+            if (!ReadSector(cur, readBack) || std::memcmp(readBack, expected, kSectorBytes) != 0) {
+                FailWrite(texts::kReadBack);
+                return false;
             }
-            moveOn(cur);
-            offset += static_cast<std::size_t>(m_segLen[i]) * kSectorBytes;
+            ++cur;
         }
-        if (m_pSink) {
-            m_progress += 2;
-            m_pSink->SetProgress(m_progress);
-        }
+        MoveToNextSegment(cur, backward);
+        offset += static_cast<std::size_t>(m_segLen[i]) * kSectorBytes;
+    }
+    if (m_pSink) {
+        m_progress += 2;
+        m_pSink->SetProgress(m_progress);
+    }
+    return true;
+}
+
+std::int32_t CFlashEngine::WriteImage(std::int32_t startBlock, std::int32_t sectorOffset,
+                                      const std::string& path, int verify, int backward,
+                                      std::int32_t maxBlocks) {
+    std::shared_ptr<const ImageData> image;
+    if (!LoadForWrite(path, image)) {
+        return 0;
+    }
+    const std::size_t paddedPayload =
+        (image->PayloadBytes() + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+    SplitSegments(sectorOffset, static_cast<std::int32_t>(paddedPayload));
+
+    // Refusals that must come before the flash is touched.
+    const std::int32_t payloadEnd =
+        sectorOffset + static_cast<std::int32_t>(paddedPayload / kSectorBytes);
+    if (m_segEnd[m_segCount - 1] + 1 < payloadEnd) {
+        return FailWrite(texts::kFileSize);  // more than the segment table can hold
+    }
+    if (startBlock < 0 || static_cast<std::uint32_t>(startBlock) >= TotalBlocks() ||
+        sectorOffset < 0 || sectorOffset >= m_sectorsPerBlock) {
+        return FailWrite(texts::kFlashRange);
+    }
+    if (maxBlocks > 0 && m_segCount > maxBlocks) {
+        return FailWrite(texts::kBackupArea);  // it would overwrite the area below
+    }
+
+    const std::uint32_t startSector = (static_cast<std::uint32_t>(startBlock) << m_blockShift) +
+                                      static_cast<std::uint32_t>(sectorOffset);
+    if (!PlaceAndWrite(*image, startSector, backward != 0)) {
+        return 0;
+    }
+    if (verify && !VerifyCopy(*image, startSector, backward != 0)) {
+        return 0;
     }
     return 1;
 }

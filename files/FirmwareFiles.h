@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "files/JobOptions.h"
+#include "engine/JobSettings.h"
 
 namespace qdx {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

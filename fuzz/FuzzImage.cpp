@@ -6,7 +6,8 @@
 #include <span>
 
 #include "engine/CFlashEngine.h"
-#include "files/ImageFile.h"
+#include "engine/ImageFile.h"
+#include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 
 namespace {

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <ostream>
 
-#include "engine/ChipTable.h"
+#include "engine/facts/ChipTable.h"
+#include "engine/facts/FlashLayout.h"
+#include "engine/facts/KernelBlock.h"
 #include "sim/SimFile.h"
 
 namespace qdx::sim {
@@ -17,19 +19,15 @@ namespace {
 
 constexpr std::uint8_t kErased = 0xFF;
 constexpr std::uint8_t kBadBlockFill = 0x00;
-// Blocks the player's firmware may use for its own areas; the host keeps its backups in the
-// upper part of this range.
-constexpr std::uint32_t kFirmwareBlocks = 1024;
 // Enough for the blocks of one image rewritten after a format, a few MiB at most.
 constexpr std::size_t kMaxSpareBuffers = 64;
 
-// Sizes of the firmware areas in sectors.
-constexpr std::uint32_t kImPmSectors = 1280;
-constexpr std::uint32_t kSecondAreaSectors = 512;
+// The UIT and font areas this firmware lays out, in sectors: 640 KiB and 2 MiB. The IM/PM and
+// second areas have the sizes the kernel block's lists give them.
 constexpr std::uint32_t kUitSectors = 1280;
 constexpr std::uint32_t kFontSectors = 4096;
-// Kernel sector 1 carries one UIT entry per capacity class; the host reads entries up to 19.
-constexpr std::uint32_t kCapacityEntries = 20;
+// Kernel sector 1 carries one UIT entry per capacity class, for every slot the host may read.
+constexpr std::uint32_t kCapacityEntries = kSlotCapacityLast + 1;
 
 bool AllErased(const std::uint8_t* bytes, std::size_t count) {
     return std::all_of(bytes, bytes + count, [](std::uint8_t b) { return b == kErased; });
@@ -51,7 +49,8 @@ bool SimPlayer::SetChip(std::uint8_t deviceCode, bool twoChips) {
     m_largePage = row->geometry.largePage != 0;
     m_blockShift = static_cast<std::uint32_t>(row->geometry.blockShift);
     m_sectorsPerBlock = static_cast<std::uint32_t>(row->geometry.sectorsPerBlock);
-    m_totalBlocks = static_cast<std::uint32_t>(row->geometry.blocksK) * 1024u * (twoChips ? 2 : 1);
+    m_totalBlocks =
+        static_cast<std::uint32_t>(row->geometry.blocksK) * kBlocksPerK * (twoChips ? 2 : 1);
     return true;
 }
 
@@ -193,17 +192,17 @@ bool SimPlayer::WriteKernelBlock() {
     std::uint32_t bootBlock = 0;
     std::uint32_t kernelBlock = 0;
     std::vector<std::uint32_t> imPm, second, uit, font;
-    if (!takeGood(&bootBlock) || !takeGood(&kernelBlock) || !takeArea(kImPmSectors, &imPm) ||
+    if (!takeGood(&bootBlock) || !takeGood(&kernelBlock) || !takeArea(kImPmAreaSectors, &imPm) ||
         !takeArea(kSecondAreaSectors, &second) || !takeArea(kUitSectors, &uit) ||
         !takeArea(kFontSectors, &font)) {
         return false;
     }
 
-    std::array<std::array<std::uint8_t, kSectorBytes>, 7> sectors{};
+    std::array<std::array<std::uint8_t, kSectorBytes>, kKernelSectors> sectors{};
     for (auto& sector : sectors) {
         sector.fill(kErased);
     }
-    const std::uint32_t blocksK = m_totalBlocks / 1024;
+    const std::uint32_t blocksK = m_totalBlocks / kBlocksPerK;
     std::fill(sectors[0].begin(), sectors[0].begin() + 64, 0);
     PutText(sectors[0].data(), "QDX SIM KERNEL 1");
     sectors[0][16] = m_deviceCode;
@@ -212,14 +211,16 @@ bool SimPlayer::WriteKernelBlock() {
     sectors[0][19] = static_cast<std::uint8_t>(m_blockShift);
 
     for (std::uint32_t i = 0; i < kCapacityEntries; ++i) {
-        PutBigEndian16(&sectors[1][2 * i], static_cast<std::uint16_t>(uit.front()));
+        PutBigEndian16(&sectors[kKernelUitTableSector][2 * i],
+                       static_cast<std::uint16_t>(uit.front()));
     }
-    PutBigEndian16(&sectors[2][0], static_cast<std::uint16_t>(font.front()));
+    PutBigEndian16(&sectors[kKernelFontSector][0], static_cast<std::uint16_t>(font.front()));
     for (std::size_t i = 0; i < imPm.size(); ++i) {
-        PutBigEndian16(&sectors[5][2 * i], static_cast<std::uint16_t>(imPm[i]));
+        PutBigEndian16(&sectors[kKernelImPmListSector][2 * i], static_cast<std::uint16_t>(imPm[i]));
     }
     for (std::size_t i = 0; i < second.size(); ++i) {
-        PutBigEndian16(&sectors[6][2 * i], static_cast<std::uint16_t>(second[i]));
+        PutBigEndian16(&sectors[kKernelSecondListSector][2 * i],
+                       static_cast<std::uint16_t>(second[i]));
     }
     // Sector 3: where each area starts and how many blocks it spans, for a person reading a dump.
     std::fill(sectors[3].begin(), sectors[3].begin() + 64, 0);
@@ -232,12 +233,10 @@ bool SimPlayer::WriteKernelBlock() {
     }
 
     std::uint32_t sum = 0;
-    for (std::size_t index : {0, 1, 2, 3, 5, 6}) {
-        for (std::uint8_t byte : sectors[index]) {
-            sum += byte;
-        }
+    for (std::uint32_t index : kKernelSummedSectors) {
+        sum = AddToKernelSum(sum, sectors[index]);
     }
-    PutBigEndian32(&sectors[4][0], sum);
+    PutBigEndian32(&sectors[kKernelChecksumSector][0], sum);
 
     const std::uint32_t first = kernelBlock << m_blockShift;
     for (std::uint32_t i = 0; i < sectors.size(); ++i) {

@@ -1,7 +1,6 @@
-// A simulated player: the controller and its NAND flash in software, behind the device port.
+// A simulated player's NAND flash and the file it is kept in.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -9,33 +8,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "transport/Device.h"
+#include "transport/VendorCommand.h"
 
 namespace qdx::sim {
 
 inline constexpr std::size_t kRawSectorBytes = 512 + 16;  // data then spare
-
-// Faults injected into one run of commands, counted from 1.
-struct FaultPlan {
-    std::uint64_t failCommand = 0;  // that command is not delivered (0: none)
-    std::uint64_t unplugAfter = 0;  // no command after that one is delivered (0: none)
-    struct SubAtSector {
-        std::uint8_t sub;
-        std::uint32_t sector;
-    };
-    std::vector<SubAtSector> failAt;         // that sub-command for that sector is never delivered
-    std::vector<std::uint32_t> corruptRead;  // reads of that sector return one bit flipped
-    std::vector<std::uint32_t> weakSector;   // programming that sector does not take
-    bool formatFails = false;                // the format command is not delivered
-
-    // True when no fault is planned.
-    bool Empty() const;
-};
-
-// Adds one fault given as text: fail-command=N, unplug-after=N, fail=SUB@SECTOR,
-// corrupt-read=SECTOR, weak-sector=SECTOR or format-fails. False with *error set when the text
-// is not one of these.
-bool ParseFaultSpec(const std::string& text, FaultPlan& plan, std::string* error);
 
 // The NAND flash of one player (one or two identical chips), 512 data and 16 spare bytes per
 // sector. Blocks never written are erased (all 0xFF) and take no memory. A factory bad block
@@ -99,42 +76,6 @@ private:
     // Buffers of erased blocks kept for the next block written, so that an erase-and-write
     // cycle costs no allocation.
     std::vector<std::vector<std::uint8_t>> m_spareBuffers;
-};
-
-// The controller in front of a SimPlayer: carries out the seven sub-commands, applies the fault
-// plan, records a trace and counts commands.
-class SimDevice : public IDevice {
-public:
-    SimDevice(std::shared_ptr<SimPlayer> player, FaultPlan faults = {},
-              std::chrono::microseconds latency = {});
-
-    bool Send(const CommandDescription& command) override;
-    TransportStatus LastStatus() const override;
-    void Close() override;
-
-    // One line "SUB OPERAND" per command sent, delivered or not. Commands sent after Close are
-    // refused before they reach the player and are neither traced nor counted.
-    void SetTrace(std::ostream* trace) { m_trace = trace; }
-    // Commands sent, delivered or not.
-    std::uint64_t CommandCount() const { return m_count; }
-    std::uint64_t CountOf(std::uint8_t sub) const { return m_countBySub[sub & 7]; }
-    bool Closed() const { return m_closed; }
-
-private:
-    bool Undelivered(int osError);
-    bool Refuse(std::uint8_t asc);
-    bool Carry(const CommandDescription& command);
-    bool IsPlannedFailure(std::uint8_t sub, std::uint32_t operand) const;
-    static bool Listed(const std::vector<std::uint32_t>& sectors, std::uint32_t sector);
-
-    std::shared_ptr<SimPlayer> m_player;
-    FaultPlan m_faults;
-    std::chrono::microseconds m_latency;
-    std::ostream* m_trace = nullptr;
-    std::uint64_t m_count = 0;
-    std::uint64_t m_countBySub[8] = {};
-    TransportStatus m_last;
-    bool m_closed = false;
 };
 
 }  // namespace qdx::sim

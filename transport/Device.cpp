@@ -9,8 +9,9 @@ std::string TransportStatus::Describe() const {
     if (!delivered) {
         std::snprintf(text, sizeof text, "not delivered (system error %d)", osError);
     } else {
-        std::snprintf(text, sizeof text, "delivered, SCSI status 0x%02X, host 0x%04X, driver 0x%04X",
-                      scsiStatus, hostStatus, driverStatus);
+        std::snprintf(text, sizeof text,
+                      "delivered, SCSI status 0x%02X, host 0x%04X, driver 0x%04X", scsiStatus,
+                      hostStatus, driverStatus);
     }
     std::string result = text;
     if (!sense.empty()) {

@@ -23,7 +23,9 @@ std::uint16_t GetBigEndian16(const std::uint8_t* in) {
     return static_cast<std::uint16_t>((in[0] << 8) | in[1]);
 }
 
-std::uint32_t CommandDescription::Argument() const { return GetBigEndian32(&cdb[2]); }
+std::uint32_t CommandDescription::Argument() const {
+    return GetBigEndian32(&cdb[2]);
+}
 
 std::uint32_t CommandDescription::Operand() const {
     switch (Sub()) {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "files/ImageFile.h"
+#include "engine/ImageFile.h"
 
 namespace {
 

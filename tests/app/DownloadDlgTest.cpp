@@ -16,13 +16,14 @@
 #include <functional>
 #include <memory>
 
-#include "app/CAboutDlg.h"
-#include "app/CDownloadDlg.h"
 #include "app/WindowTexts.h"
-#include "app/bench/DemoSetup.h"
+#include "app/qt/CAboutDlg.h"
+#include "app/qt/CDownloadDlg.h"
+#include "app/qt/bench/DemoSetup.h"
 #include "engine/CFlashEngine.h"
 #include "engine/DownloadLaunch.h"
 #include "files/FirmwareFiles.h"
+#include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 
 using namespace qdx::app;

@@ -17,44 +17,6 @@ TEST(JsonString, EscapesWhatJsonRequiresAndPassesUtf8Through) {
     EXPECT_EQ(JsonString(""), "\"\"");
 }
 
-TEST(DeriveEnding, FromLaunchWorkerAndStatuses) {
-    struct Case {
-        const char* why;
-        JobObservation job;
-        Ending expected;
-    };
-    auto started = [](std::uint32_t code, std::string last, bool image, bool initMessage) {
-        return JobObservation{LaunchOutcome::Started, code, std::move(last), image, initMessage};
-    };
-    const Case cases[] = {
-        {"completed", started(0, texts::kCompleted, true, false), Ending::Completed},
-        {"nothing written still completes", started(0, texts::kCompleted, false, false),
-         Ending::Completed},
-        {"format ended the worker", started(259, texts::kFailed, false, false),
-         Ending::FormatFailed},
-        {"writer ended the worker", started(259, texts::kFailed, true, false), Ending::WriteFailed},
-        {"renewed identification failed", started(0, texts::kFailed, false, true),
-         Ending::InitFailed},
-        {"open failed",
-         {LaunchOutcome::OpenFailed, std::nullopt, "", false, false},
-         Ending::LaunchFailed},
-        {"chip not identified at launch",
-         {LaunchOutcome::InitFailed, std::nullopt, texts::kFailed, false, false},
-         Ending::LaunchFailed},
-        {"worker could not start",
-         {LaunchOutcome::ThreadFailed, std::nullopt, "", false, false},
-         Ending::LaunchFailed},
-        {"previous worker busy",
-         {LaunchOutcome::WorkerBusy, std::nullopt, "", false, false},
-         Ending::LaunchFailed},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(DeriveEnding(c.job), c.expected) << c.why;
-    }
-    EXPECT_STREQ(EndingName(Ending::FormatFailed), "format-failed");
-    EXPECT_STREQ(EndingName(Ending::LaunchFailed), "launch-failed");
-}
-
 TEST(Reporter, EventsAreOneJsonObjectPerCallInOrder) {
     std::ostringstream out;
     Reporter reporter(out, ReportMode::Events);
@@ -64,7 +26,7 @@ TEST(Reporter, EventsAreOneJsonObjectPerCallInOrder) {
     reporter.Show("File \"x\" error");
     EXPECT_TRUE(reporter.SetText(texts::kSendUit));
     EXPECT_TRUE(reporter.SetPosition(142));  // passed on unclamped
-    reporter.Finish(Ending::WriteFailed, 259u);
+    reporter.Finish(JobEnding::WriteFailed, 259u);
     EXPECT_EQ(out.str(),
               "{\"event\":\"status\",\"text\":\"状态：正在格式化…\"}\n"
               "{\"event\":\"progress\",\"value\":1}\n"
@@ -72,16 +34,12 @@ TEST(Reporter, EventsAreOneJsonObjectPerCallInOrder) {
               "{\"event\":\"status\",\"text\":\"状态：正在传送UIT文件…\"}\n"
               "{\"event\":\"progress\",\"value\":142}\n"
               "{\"event\":\"end\",\"ending\":\"write-failed\",\"exitCode\":259}\n");
-    EXPECT_EQ(reporter.LastStatus(), texts::kSendUit);
-    EXPECT_TRUE(reporter.ImageStageReached());
-    EXPECT_TRUE(reporter.MessageShown("File \"x\" error"));
-    EXPECT_FALSE(reporter.MessageShown(texts::kInitFailed));
 }
 
 TEST(Reporter, EndWithoutWorkerHasNoExitCode) {
     std::ostringstream out;
     Reporter reporter(out, ReportMode::Events);
-    reporter.Finish(Ending::LaunchFailed, std::nullopt);
+    reporter.Finish(JobEnding::LaunchFailed, std::nullopt);
     EXPECT_EQ(out.str(), "{\"event\":\"end\",\"ending\":\"launch-failed\"}\n");
 }
 
@@ -92,7 +50,7 @@ TEST(Reporter, TerminalKeepsTheBarOnOneLineAndBreaksItForText) {
     reporter.SetPosition(50);
     reporter.SetPosition(150);  // the bar is full; the figure stays as given
     reporter.Show(texts::kReadBack);
-    reporter.Finish(Ending::Completed, 0u);
+    reporter.Finish(JobEnding::Completed, 0u);
     const std::string text = live.str();
     const std::string half = "\r[" + std::string(20, '#') + std::string(20, ' ') + "] 50";
     const std::string full = "\r[" + std::string(40, '#') + "] 150";
@@ -106,7 +64,7 @@ TEST(Reporter, TerminalKeepsTheBarOnOneLineAndBreaksItForText) {
     Reporter piped(plain, ReportMode::TerminalPlain);
     piped.SetText(texts::kCompleted);
     piped.SetPosition(0);
-    piped.Finish(Ending::LaunchFailed, std::nullopt);
+    piped.Finish(JobEnding::LaunchFailed, std::nullopt);
     EXPECT_EQ(plain.str(), "状态：已完成\nprogress 0\nending: launch-failed\n");
 }
 

@@ -6,9 +6,11 @@
 
 #include "engine/CDownloadThread.h"
 #include "engine/DownloadLaunch.h"
+#include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 #include "tests/engine/FakeFlash.h"
 #include "tests/engine/ImageFixtures.h"
+#include "tests/engine/LaunchFixtures.h"
 #include "tests/engine/RecordingPorts.h"
 
 namespace qdx::test {
@@ -42,8 +44,9 @@ protected:
 
     LaunchOutcome Launch(FaultPlan faults = {}) {
         device = std::make_shared<SimDevice>(player, faults);
-        const LaunchOutcome outcome = LaunchDownload(engine, thread, device, settings,
-                                                     {&controls, &controls, &controls, &box});
+        const LaunchOutcome outcome =
+            LaunchDownload(engine, thread, OpenWith(device), DownloadOptions(), settings,
+                           {&controls, &controls, &controls, &box});
         thread.Join();
         return outcome;
     }
@@ -77,7 +80,7 @@ protected:
 
     TempDir dir;
     std::vector<std::uint8_t> impm, uit, font;
-    LaunchSettings settings;
+    FirmwarePaths settings;
     std::shared_ptr<SimPlayer> player;
     std::shared_ptr<SimDevice> device;
     RecordingMessageBox box;
@@ -128,6 +131,28 @@ TEST_F(Job, CompletesOnEveryChipAndPlacesEveryCopy) {
         ExpectCopy(font, engine.m_layout[kSlotFont], false);
         ExpectCopy(font, engine.m_layout[kSlotFontBackup], true);
     }
+}
+
+TEST_F(Job, TheLaunchCopiesOptionsAndPathsWithFlagsNormalised) {
+    MakePlayer(0x73, false, {});
+    device = std::make_shared<SimDevice>(player);
+    const JobOptions options{.uitOffset = 0, .verify = 7, .backup = 0, .format = 0x80};
+    ASSERT_EQ(LaunchDownload(engine, thread, OpenWith(device), options, settings,
+                             {&controls, &controls, &controls, &box}),
+              LaunchOutcome::Started);
+    thread.Join();
+    EXPECT_EQ(engine.m_verify, 1);
+    EXPECT_EQ(engine.m_backup, 0);
+    EXPECT_EQ(engine.m_contentMask, kContentImPm | kContentUit | kContentFont);
+    EXPECT_EQ(engine.m_paths[1], settings.imPmPath);
+    EXPECT_EQ(engine.m_paths[2], settings.uitPath);
+    EXPECT_EQ(engine.m_paths[3], settings.fontPath);
+    // Formatted first, verified, and no backup copy.
+    EXPECT_EQ(controls.Statuses(),
+              (std::vector<std::string>{texts::kFormatting, texts::kSendImPm, texts::kVerifying,
+                                        texts::kSendUit, texts::kVerifying, texts::kSendFont,
+                                        texts::kVerifying, texts::kCompleted}));
+    EXPECT_EQ(thread.Ending(), JobEnding::Completed);
 }
 
 TEST_F(Job, FormatFailureEndsTheWorkerAndKeepsStartDisabled) {
@@ -188,9 +213,9 @@ TEST_F(Job, ImageWithoutTheKeyFailsTheJob) {
 
 TEST_F(Job, UnknownChipFailsTheLaunchAndClosesThePlayer) {
     auto fake = std::make_shared<FakeFlash>(0xEC, 32);
-    EXPECT_EQ(
-        LaunchDownload(engine, thread, fake, settings, {&controls, &controls, &controls, &box}),
-        LaunchOutcome::InitFailed);
+    EXPECT_EQ(LaunchDownload(engine, thread, OpenWith(fake), DownloadOptions(), settings,
+                             {&controls, &controls, &controls, &box}),
+              LaunchOutcome::InitFailed);
     EXPECT_EQ(box.shown, std::vector<std::string>{texts::kUnknownChip});
     EXPECT_EQ(controls.Statuses(), std::vector<std::string>{texts::kFailed});
     EXPECT_TRUE(fake->closed);
@@ -198,9 +223,9 @@ TEST_F(Job, UnknownChipFailsTheLaunchAndClosesThePlayer) {
 }
 
 TEST_F(Job, OpenFailureShowsItsMessage) {
-    EXPECT_EQ(
-        LaunchDownload(engine, thread, nullptr, settings, {&controls, &controls, &controls, &box}),
-        LaunchOutcome::OpenFailed);
+    EXPECT_EQ(LaunchDownload(engine, thread, OpenWith(nullptr), DownloadOptions(), settings,
+                             {&controls, &controls, &controls, &box}),
+              LaunchOutcome::OpenFailed);
     EXPECT_EQ(box.shown, std::vector<std::string>{texts::kOpenFailed});
     EXPECT_TRUE(controls.Events().empty());
 }
@@ -228,14 +253,16 @@ TEST_F(Job, ALaunchWhileTheWorkerRunsTouchesNothing) {
     MakePlayer(0x73, false, {});
     auto held = std::make_shared<HeldFormat>(std::make_shared<SimDevice>(player));
     const LaunchPorts ports{&controls, &controls, &controls, &box};
-    ASSERT_EQ(LaunchDownload(engine, thread, held, settings, ports), LaunchOutcome::Started);
+    ASSERT_EQ(LaunchDownload(engine, thread, OpenWith(held), DownloadOptions(), settings, ports),
+              LaunchOutcome::Started);
     EXPECT_TRUE(thread.IsRunning());
     EXPECT_TRUE(thread.Start()) << "a second start reports the running worker";
 
     auto other = std::make_shared<FakeFlash>(0xD3, 256);
-    LaunchSettings changed = settings;
+    FirmwarePaths changed = settings;
     changed.uitPath = "elsewhere.uit";
-    EXPECT_EQ(LaunchDownload(engine, thread, other, changed, ports), LaunchOutcome::WorkerBusy);
+    EXPECT_EQ(LaunchDownload(engine, thread, OpenWith(other), DownloadOptions(), changed, ports),
+              LaunchOutcome::WorkerBusy);
     EXPECT_TRUE(other->log.empty());
     EXPECT_EQ(engine.m_paths[2], settings.uitPath);
 

@@ -133,18 +133,5 @@ TEST(GetProgramDir, IsTheDirectoryHoldingThisTest) {
     EXPECT_TRUE(holdsThisProgram) << dir;
 }
 
-TEST(ToLaunchSettings, CopiesOptionsAndPathsWithFlagsNormalised) {
-    JobOptions options{.uitOffset = -3, .verify = 7, .backup = 0, .format = 0x80};
-    FirmwarePaths paths{"bin", "a.uit", "b.hzk"};
-    LaunchSettings settings = ToLaunchSettings(options, paths);
-    EXPECT_EQ(settings.uitOffset, -3);
-    EXPECT_EQ(settings.verify, 1);
-    EXPECT_EQ(settings.backup, 0);
-    EXPECT_EQ(settings.format, 1);
-    EXPECT_EQ(settings.imPmPath, "bin");
-    EXPECT_EQ(settings.uitPath, "a.uit");
-    EXPECT_EQ(settings.fontPath, "b.hzk");
-}
-
 }  // namespace
 }  // namespace qdx

@@ -1,4 +1,4 @@
-#include "files/ImageFile.h"
+#include "engine/ImageFile.h"
 
 #include <gtest/gtest.h>
 

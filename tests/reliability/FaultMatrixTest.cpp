@@ -14,18 +14,18 @@
 #include <thread>
 #include <vector>
 
-#include "cli/Ending.h"
 #include "engine/CDownloadThread.h"
 #include "engine/DownloadLaunch.h"
+#include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 #include "tests/engine/ImageFixtures.h"
+#include "tests/engine/LaunchFixtures.h"
 #include "tests/engine/RecordingPorts.h"
 #include "tests/reliability/RunTool.h"
 
 namespace qdx::test {
 namespace {
 
-using cli::Ending;
 using sim::FaultPlan;
 using sim::SimDevice;
 using sim::SimPlayer;
@@ -91,7 +91,7 @@ struct RunResult {
     std::vector<std::string> statuses;
     std::vector<std::string> messages;
     std::vector<TracedCommand> trace;
-    Ending ending = Ending::LaunchFailed;
+    JobEnding ending = JobEnding::LaunchFailed;
     bool closed = false;
 };
 
@@ -145,11 +145,13 @@ protected:
             CDownloadThread thread;
             auto sim = std::make_shared<SimDevice>(player, faults);
             auto recorder = std::make_shared<PhaseRecorder>(sim, controls);
-            result->launch = LaunchDownload(engine, thread, recorder, s_settings,
-                                            {&controls, &controls, &controls, &box});
+            result->launch = LaunchDownload(engine, thread, OpenWith(recorder), DownloadOptions(),
+                                            s_settings, {&controls, &controls, &controls, &box});
+            result->ending = EndingOfLaunch(result->launch);
             if (result->launch == LaunchOutcome::Started) {
                 thread.Join();
                 result->exitCode = thread.ExitCode();
+                result->ending = thread.Ending().value_or(JobEnding::LaunchFailed);
             }
             result->statuses = controls.Statuses();
             result->messages = box.shown;
@@ -165,29 +167,18 @@ protected:
         }
         runner.join();
 
-        cli::JobObservation job;
-        job.launch = result->launch;
-        job.exitCode = result->exitCode;
-        job.lastStatus = result->statuses.empty() ? "" : result->statuses.back();
-        for (const std::string& status : result->statuses) {
-            job.imageStageReached = job.imageStageReached || cli::IsImageStageStatus(status);
-        }
-        for (const std::string& message : result->messages) {
-            job.initFailedShown = job.initFailedShown || message == texts::kInitFailed;
-        }
-        result->ending = cli::DeriveEnding(job);
         return *result;
     }
 
     static TempDir* s_dir;
-    static LaunchSettings s_settings;
+    static FirmwarePaths s_settings;
     static std::shared_ptr<SimPlayer> s_reference;
     static RunResult s_clean;
     static std::string s_referenceRaw;
 };
 
 TempDir* FaultMatrix::s_dir = nullptr;
-LaunchSettings FaultMatrix::s_settings;
+FirmwarePaths FaultMatrix::s_settings;
 std::shared_ptr<SimPlayer> FaultMatrix::s_reference;
 RunResult FaultMatrix::s_clean;
 std::string FaultMatrix::s_referenceRaw;
@@ -268,18 +259,19 @@ std::string SpecOf(Kind kind, const Located& at) {
 }
 
 struct Expected {
-    Ending ending;
+    JobEnding ending;
     std::vector<std::string> messages;
 };
 
-const Expected kCompleted{Ending::Completed, {}};
-const Expected kLaunchFailed{Ending::LaunchFailed, {texts::kUnknownChip}};
-const Expected kFormatFailed{Ending::FormatFailed, {}};
-const Expected kUnknownAfterFormat{Ending::InitFailed, {texts::kUnknownChip, texts::kInitFailed}};
-const Expected kKernelRejected{Ending::InitFailed, {texts::kKernelChecksum, texts::kInitFailed}};
-const Expected kReadBack{Ending::WriteFailed, {texts::kReadBack}};
+const Expected kCompleted{JobEnding::Completed, {}};
+const Expected kLaunchFailed{JobEnding::LaunchFailed, {texts::kUnknownChip}};
+const Expected kFormatFailed{JobEnding::FormatFailed, {}};
+const Expected kUnknownAfterFormat{JobEnding::InitFailed,
+                                   {texts::kUnknownChip, texts::kInitFailed}};
+const Expected kKernelRejected{JobEnding::InitFailed, {texts::kKernelChecksum, texts::kInitFailed}};
+const Expected kReadBack{JobEnding::WriteFailed, {texts::kReadBack}};
 // A block whose kept sectors cannot be read is left unerased, and the copy fails.
-const Expected kBlockRead{Ending::WriteFailed, {texts::kBlockRead}};
+const Expected kBlockRead{JobEnding::WriteFailed, {texts::kBlockRead}};
 
 struct FaultCase {
     Kind kind;
@@ -401,26 +393,30 @@ FaultPlan PlanOf(const std::string& faultText) {
 // What a job that ends this way reports, checked against the clean run.
 void ExpectEnding(const RunResult& run, const Expected& expected,
                   const std::vector<std::string>& cleanStatuses) {
-    EXPECT_EQ(cli::EndingName(run.ending), std::string(cli::EndingName(expected.ending)));
+    EXPECT_EQ(JobEndingName(run.ending), std::string(JobEndingName(expected.ending)));
     EXPECT_EQ(run.messages, expected.messages);
     EXPECT_TRUE(run.closed) << "the player is closed at every ending";
     switch (expected.ending) {
-        case Ending::Completed:
+        case JobEnding::Completed:
             EXPECT_EQ(run.exitCode, std::optional<std::uint32_t>(0));
             EXPECT_EQ(run.statuses, cleanStatuses);
             return;
-        case Ending::LaunchFailed:
+        case JobEnding::LaunchFailed:
             EXPECT_FALSE(run.exitCode.has_value());
             EXPECT_EQ(run.statuses, std::vector<std::string>{texts::kFailed});
             return;
-        case Ending::InitFailed:
+        case JobEnding::InitFailed:
             EXPECT_EQ(run.exitCode, std::optional<std::uint32_t>(0));
             break;
-        case Ending::FormatFailed:
-        case Ending::WriteFailed:
+        case JobEnding::FormatFailed:
+        case JobEnding::WriteFailed:
             EXPECT_EQ(run.exitCode,
                       std::optional<std::uint32_t>(CWorkerThread::kExitCodeStillActive));
             break;
+        case JobEnding::SaveFailed:
+        case JobEnding::Interrupted:
+            ADD_FAILURE() << "no fault of the simulated player ends a job this way";
+            return;
     }
     // Up to the failure the job reports what a clean job does, then the failed status.
     ASSERT_FALSE(run.statuses.empty());
@@ -442,7 +438,7 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
 }
 
 TEST_F(FaultMatrix, EveryFaultAtEveryPhaseEndsAsSpecifiedAndACleanDownloadRestoresTheFlash) {
-    ASSERT_EQ(s_clean.ending, Ending::Completed);
+    ASSERT_EQ(s_clean.ending, JobEnding::Completed);
     const std::vector<std::string>& cleanStatuses = s_clean.statuses;
     int cases = 0;
     for (const PhaseRow& row : MatrixRows()) {
@@ -458,7 +454,7 @@ TEST_F(FaultMatrix, EveryFaultAtEveryPhaseEndsAsSpecifiedAndACleanDownloadRestor
 
             // Nothing is lost: the same player, with the fault gone, takes a clean download.
             const RunResult again = Run(player, {});
-            EXPECT_EQ(again.ending, Ending::Completed);
+            EXPECT_EQ(again.ending, JobEnding::Completed);
             const std::string raw = Raw(*player);
             EXPECT_TRUE(raw == s_referenceRaw) << FirstDifference(raw, s_referenceRaw);
             ++cases;
@@ -504,7 +500,7 @@ TEST_F(FaultMatrix, UnplugInTheMiddleOfEveryImageEndsInAFailure) {
         const RunResult faulty = Run(player, PlanOf("unplug-after=" + std::to_string(point)));
         ExpectEnding(faulty, expected, s_clean.statuses);
         const RunResult again = Run(player, {});
-        EXPECT_EQ(again.ending, Ending::Completed);
+        EXPECT_EQ(again.ending, JobEnding::Completed);
         EXPECT_TRUE(Raw(*player) == s_referenceRaw);
     }
 }

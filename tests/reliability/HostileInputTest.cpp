@@ -19,9 +19,11 @@
 
 #include "engine/CDownloadThread.h"
 #include "engine/DownloadLaunch.h"
-#include "files/ImageFile.h"
+#include "engine/ImageFile.h"
+#include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 #include "tests/engine/ImageFixtures.h"
+#include "tests/engine/LaunchFixtures.h"
 #include "tests/engine/RecordingPorts.h"
 #include "tests/reliability/RunTool.h"
 
@@ -100,7 +102,7 @@ protected:
         factoryRaw = Raw(*player);
     }
 
-    Outcome Run(const LaunchSettings& job) {
+    Outcome Run(const FirmwarePaths& job) {
         auto outcome = std::make_shared<Outcome>();
         std::packaged_task<void()> task([this, job, outcome] {
             StageControls controls;
@@ -110,7 +112,7 @@ protected:
             CDownloadThread thread;
             auto recorder =
                 std::make_shared<StageRecorder>(std::make_shared<SimDevice>(player), controls);
-            if (LaunchDownload(engine, thread, recorder, job,
+            if (LaunchDownload(engine, thread, OpenWith(recorder), DownloadOptions(), job,
                                {&controls, &controls, &controls, &box}) == LaunchOutcome::Started) {
                 thread.Join();
                 outcome->exitCode = thread.ExitCode();
@@ -140,7 +142,7 @@ protected:
     }
 
     TempDir dir;
-    LaunchSettings settings;
+    FirmwarePaths settings;
     std::shared_ptr<SimPlayer> player;
     std::string factoryRaw;
 };
@@ -182,7 +184,7 @@ TEST_F(HostileInput, OddButValidPathsAreWritten) {
     };
     for (const Hostile& c : cases) {
         SCOPED_TRACE(c.what);
-        LaunchSettings job = settings;
+        FirmwarePaths job = settings;
         job.uitPath = c.path;
         const Outcome outcome = Run(job);
         EXPECT_EQ(outcome.exitCode, std::optional<std::uint32_t>(0));
@@ -219,7 +221,7 @@ TEST_F(HostileInput, UnusableImagesFailBeforeTheFlashIsTouched) {
     }
     for (const Hostile& c : cases) {
         SCOPED_TRACE(c.what);
-        LaunchSettings job = settings;
+        FirmwarePaths job = settings;
         job.imPmPath = c.path;
         const Outcome outcome = Run(job);
         std::string output;
@@ -247,7 +249,7 @@ TEST_F(HostileInput, AFileWithoutReadPermissionFailsLikeAMissingOne) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "running as root, which reads files without read permission";
     }
-    LaunchSettings job = settings;
+    FirmwarePaths job = settings;
     job.imPmPath = dir.Write("locked.bin", MakeImage(289 * 512, 1));
     ASSERT_EQ(::chmod(job.imPmPath.c_str(), 0), 0);
     const Outcome outcome = Run(job);
@@ -260,7 +262,7 @@ TEST_F(HostileInput, AFileWithoutReadPermissionFailsLikeAMissingOne) {
 
 TEST_F(HostileInput, AUitLargerThanItsBackupAreaIsRefusedBeforeTheBackupIsWritten) {
     // The UIT backup area holds 40 blocks of 32 sectors on this chip; this image needs 41.
-    LaunchSettings job = settings;
+    FirmwarePaths job = settings;
     job.uitPath = dir.Write("huge.uit", MakeImage(41 * 32 * 512, 5));
     const Outcome outcome = Run(job);
     EXPECT_EQ(outcome.messages, std::vector<std::string>{texts::kBackupArea});

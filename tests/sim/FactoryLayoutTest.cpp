@@ -3,7 +3,8 @@
 #include <array>
 #include <set>
 
-#include "engine/ChipTable.h"
+#include "engine/facts/ChipTable.h"
+#include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 
 namespace qdx::sim {

@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #endif
 
+#include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 
 namespace {

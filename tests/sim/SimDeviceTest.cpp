@@ -3,6 +3,7 @@
 #include <array>
 #include <sstream>
 
+#include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 #include "tests/sim/SimFixtures.h"
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <sstream>
 
-#include "engine/ChipTable.h"
+#include "engine/facts/ChipTable.h"
 #include "sim/SimPlayer.h"
 #include "tests/sim/SimFixtures.h"
 

@@ -169,6 +169,7 @@ DiskInfo Describe(const std::string& name, const SystemView& system,
     disk.removable = ReadLine(dir / "removable") == "1";
     // The size file counts 512-byte units whatever the disk's own sector size.
     disk.sizeBytes = std::strtoull(ReadLine(dir / "size").c_str(), nullptr, 10) * 512;
+    disk.hasMedia = disk.sizeBytes > 0;
     disk.vendor = ReadLine(dir / "device" / "vendor");
     disk.model = ReadLine(dir / "device" / "model");
 
@@ -181,6 +182,7 @@ DiskInfo Describe(const std::string& name, const SystemView& system,
             if (fs::exists(up / "idVendor", error) && fs::exists(up / "idProduct", error)) {
                 disk.usb = true;
                 disk.usbId = ReadLine(up / "idVendor") + ":" + ReadLine(up / "idProduct");
+                disk.usbSerial = ReadLine(up / "serial");
                 break;
             }
         }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "transport/DiskInfo.h"
+#include "transport/Disks.h"
 
 namespace qdx {
 

@@ -1,6 +1,0 @@
-#include "app/CDownloadApp.h"
-
-int main(int argc, char** argv) {
-    qdx::app::CDownloadApp app;
-    return app.Run(argc, argv);
-}

@@ -1,0 +1,58 @@
+// Where a download's player comes from: a simulated player kept in a file, loaded here and saved
+// back after the job, or a disk, checked and opened here. Both programs open every player
+// through this, so a disk is never opened without its check.
+#pragma once
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "sim/FaultPlan.h"
+#include "sim/SimDevice.h"
+#include "sim/SimPlayer.h"
+#include "transport/Device.h"
+
+namespace qdx::players {
+
+// What names a player.
+struct PlayerTarget {
+    enum class Kind { Sim, Device };
+    Kind kind = Kind::Device;
+    std::string path;  // the player file, or the disk (/dev/sdb, E:)
+
+    // Simulated players only.
+    sim::FaultPlan faults;
+    std::chrono::microseconds latency{};
+    std::string tracePath;  // one line per command sent; empty for none
+};
+
+class PlayerSource {
+public:
+    // Loads a simulated player's file and opens its trace file, or only remembers a disk's
+    // path. Null with *error set when the player file or the trace file cannot be used.
+    static std::unique_ptr<PlayerSource> Prepare(const PlayerTarget& target, std::string* error);
+
+    // An open device on the player, or null with the reason (and the fix, where there is one)
+    // in *why. A disk is opened only after the disk check has found it to be a player.
+    DeviceHandle Open(std::string* why);
+
+    // After the job: a simulated player's flash is saved to its file as the job left it and its
+    // trace is flushed. Nothing for a disk. False with *error set when that fails.
+    bool Finish(std::string* error);
+
+    bool Simulated() const { return m_target.kind == PlayerTarget::Kind::Sim; }
+    const PlayerTarget& Target() const { return m_target; }
+    // The simulated player's controller once opened (command counts); null for a disk.
+    std::shared_ptr<sim::SimDevice> SimController() const { return m_simDevice; }
+
+private:
+    explicit PlayerSource(PlayerTarget target) : m_target(std::move(target)) {}
+
+    PlayerTarget m_target;
+    std::shared_ptr<sim::SimPlayer> m_player;
+    std::shared_ptr<sim::SimDevice> m_simDevice;
+    std::ofstream m_trace;
+};
+
+}  // namespace qdx::players
