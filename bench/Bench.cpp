@@ -170,7 +170,7 @@ public:
         lastStatus = text;
         return true;
     }
-    bool SetPosition(int) override { return true; }
+    bool SetPosition(int, int) override { return true; }
     void Show(const std::string& text) override { lastMessage = text; }
 
     std::string lastStatus;

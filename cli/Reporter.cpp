@@ -43,18 +43,19 @@ bool Reporter::SetText(const std::string& text) {
     return true;
 }
 
-bool Reporter::SetPosition(int position) {
+bool Reporter::SetPosition(int position, int percent) {
     std::lock_guard lock(m_mutex);
     switch (m_mode) {
         case ReportMode::Events:
-            m_out << "{\"event\":\"progress\",\"value\":" << position << "}\n";
+            m_out << "{\"event\":\"progress\",\"value\":" << position
+                  << ",\"percent\":" << percent << "}\n";
             break;
         case ReportMode::TerminalPlain:
             m_out << "progress " << position << '\n';
             break;
         case ReportMode::TerminalLive: {
-            // The bar shows at most 100, as the window's control does; the number is as given.
-            int filled = std::clamp(position, 0, 100) * kBarWidth / 100;
+            // The bar shows the job's share; the number is the engine's own count.
+            int filled = std::clamp(percent, 0, 100) * kBarWidth / 100;
             m_out << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ')
                   << "] " << position << "   ";
             m_barOnLine = true;

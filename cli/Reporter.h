@@ -29,7 +29,7 @@ public:
     void Show(const std::string& text) override;
     void SetEnabled(bool enabled) override;
     bool SetText(const std::string& text) override;
-    bool SetPosition(int position) override;
+    bool SetPosition(int position, int percent) override;
 
     // The last line: the ending, with the worker's exit code when a worker ran.
     void Finish(JobEnding ending, std::optional<std::uint32_t> exitCode);

@@ -51,7 +51,8 @@ void CDownloadThread::SetStatus(const std::string& text) {
 
 void CDownloadThread::SetProgress(std::int32_t position) {
     if (m_pProgressBar != nullptr) {
-        m_pProgressBar->SetPosition(position);
+        const std::int32_t total = m_pEngine != nullptr ? m_pEngine->ProgressTotal() : 100;
+        m_pProgressBar->SetPosition(position, ProgressPercent(position, total));
     }
 }
 

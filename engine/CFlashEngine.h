@@ -80,6 +80,11 @@ public:
     std::int32_t RunJob();
     // How the last job ended; read it once the worker has ended.
     JobEnding LastEnding() const { return m_ending; }
+    // The position at which the running job's progress is complete: known once its images are
+    // checked (4 per forward and 2 per backward segment, 2 per verify; the format reports 1 on
+    // its own before the count starts), and 100 before that and at the job's ending, where the
+    // engine reports 100 and 0. Safe from any thread.
+    std::int32_t ProgressTotal() const { return m_progressTotal.load(); }
     // Asks a running job to end at its next command; the job then ends as interrupted. Safe from
     // any thread.
     void RequestStop() { m_stopRequested.store(true); }
@@ -135,16 +140,26 @@ private:
     bool IsGoodBlock(std::uint32_t sector, std::uint8_t* spare, std::int32_t* result);
     // Locates the kernel block, checks it and loads the LayoutTable from it.
     bool LoadKernelBlock();
+    // Before the flash is touched: reads and judges every image the job writes, checks that
+    // each copy fits where it goes on this chip and plan, and sets the progress total. False
+    // after the writer's failure (message, failed status, bar at 0, end of the worker).
+    bool PrepareJobImages();
+    // After the format: the LayoutTable's primary areas must lie below every backup copy.
+    bool CheckAreasApart();
+    // Refuses a segment that would land in a block another copy of this job has taken.
+    bool ClaimBlock(std::uint32_t sector, int copy);
 
     // The writer's three steps.
     bool LoadForWrite(const std::string& path, std::shared_ptr<const ImageData>& image);
-    bool PlaceAndWrite(const ImageData& image, std::uint32_t startSector, bool backward);
+    bool PlaceAndWrite(const ImageData& image, std::uint32_t startSector, bool backward, int copy);
     bool VerifyCopy(const ImageData& image, std::uint32_t startSector, bool backward);
     // Moves cur to the block of the next segment of a copy in that direction.
     void MoveToNextSegment(std::uint32_t& cur, bool backward);
     // Message box, failed status, bar to 0, end of the worker. Returns 0 for callers with no
     // worker to end.
     std::int32_t FailWrite(const char* message);
+    // The same for a fault of one image file, whose path and reason a front end may show.
+    std::int32_t FailImage(const char* message, const std::string& path, const std::string& reason);
     void EndJob(const char* status);
 
     IMessageBox* m_pMessageBox = nullptr;
@@ -155,10 +170,15 @@ private:
     std::uint32_t m_kernelSector = 0;
     JobEnding m_ending = JobEnding::LaunchFailed;
     std::atomic<bool> m_stopRequested{false};
+    std::atomic<std::int32_t> m_progressTotal{100};
     bool m_inJob = false;  // a job runs on this engine (worker side)
-    // The images of the running job, read and checked once before the flash is touched, so
-    // that every copy writes the bytes that were checked.
-    std::vector<std::pair<std::string, std::shared_ptr<const ImageData>>> m_jobImages;
+    // The images of the running job by path slot, read and checked once before the flash is
+    // touched, so that every copy writes the bytes that were checked.
+    std::array<std::shared_ptr<const ImageData>, 4> m_jobImages{};
+    // Which copy of the running job took each block (0: none). Copies are numbered from 2 in
+    // the order they are written; a backup copy's number is odd.
+    std::vector<int> m_claims;
+    int m_copySerial = 0;
 };
 
 }  // namespace qdx

@@ -1,5 +1,6 @@
 // The download job: format, renewed identification, then each image and its backup copy.
 #include <algorithm>
+#include <array>
 #include <thread>
 
 #include "engine/CFlashEngine.h"
@@ -13,13 +14,14 @@ namespace {
 class JobScope {
 public:
     JobScope(CFlashEngine& engine, bool& inJob,
-             std::vector<std::pair<std::string, std::shared_ptr<const ImageData>>>& images)
-        : m_engine(engine), m_inJob(inJob), m_images(images) {
+             std::array<std::shared_ptr<const ImageData>, 4>& images, std::vector<int>& claims)
+        : m_engine(engine), m_inJob(inJob), m_images(images), m_claims(claims) {
         m_inJob = true;
     }
     ~JobScope() {
         m_inJob = false;
-        m_images.clear();
+        m_images.fill(nullptr);
+        m_claims.clear();
         m_engine.CloseDevice();
     }
     JobScope(const JobScope&) = delete;
@@ -28,12 +30,15 @@ public:
 private:
     CFlashEngine& m_engine;
     bool& m_inJob;
-    std::vector<std::pair<std::string, std::shared_ptr<const ImageData>>>& m_images;
+    std::array<std::shared_ptr<const ImageData>, 4>& m_images;
+    std::vector<int>& m_claims;
 };
 
 }  // namespace
 
 void CFlashEngine::EndJob(const char* status) {
+    // The ending's own positions: 100 is a full bar, 0 an empty one.
+    m_progressTotal.store(100);
     m_pSink->SetProgress(100);
     std::this_thread::sleep_for(m_endingPause);
     m_pSink->SetStatus(status);
@@ -45,9 +50,17 @@ std::int32_t CFlashEngine::RunJob() {
     if (m_pSink == nullptr) {
         return 0;
     }
-    JobScope scope(*this, m_inJob, m_jobImages);
+    JobScope scope(*this, m_inJob, m_jobImages, m_claims);
     // Each failure records its own ending; a job that meets none completes.
     m_ending = JobEnding::Completed;
+    m_progressTotal.store(100);
+    m_copySerial = 0;
+    m_claims.assign(TotalBlocks(), 0);
+
+    // Every image is read and judged before the first command that changes the flash.
+    if (!PrepareJobImages()) {
+        return 0;
+    }
 
     if (m_format) {
         m_pSink->SetStatus(texts::kFormatting);
@@ -65,6 +78,9 @@ std::int32_t CFlashEngine::RunJob() {
         ShowMessage(texts::kInitFailed);
         EndJob(texts::kFailed);
         m_pSink->OnDone();
+        return 0;
+    }
+    if (!CheckAreasApart()) {
         return 0;
     }
 

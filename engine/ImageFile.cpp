@@ -55,6 +55,10 @@ void Judge(ImageData& image) {
     } else if (!KeyMatches(bytes)) {
         image.fault = ImageFault::Key;
         image.reason = std::string("the key is not \"") + kImageKey + "\"";
+    } else if (image.fileBytes < kImageHeaderBytes) {
+        image.fault = ImageFault::ShorterThanHeader;
+        image.reason = std::to_string(image.fileBytes) + " bytes, shorter than its " +
+                       std::to_string(kImageHeaderBytes) + "-byte header: damaged or cut short";
     } else if (const std::uint16_t computed = ImageChecksum(PayloadOf(bytes)),
                stored = StoredChecksum(bytes);
                computed != stored) {

@@ -86,9 +86,9 @@ bool CFlashEngine::PreserveBlockRemainder(std::uint32_t first, std::uint32_t end
 
 bool CFlashEngine::LoadForWrite(const std::string& path, std::shared_ptr<const ImageData>& image) {
     // A job reads and checks its images once, before the format; every copy takes those bytes.
-    for (const auto& [jobPath, jobImage] : m_jobImages) {
-        if (jobPath == path) {
-            image = jobImage;
+    for (std::size_t slot = 0; slot < m_jobImages.size(); ++slot) {
+        if (m_jobImages[slot] && m_paths[slot] == path) {
+            image = m_jobImages[slot];
             return true;
         }
     }
@@ -117,7 +117,8 @@ void CFlashEngine::MoveToNextSegment(std::uint32_t& cur, bool backward) {
     cur = static_cast<std::uint32_t>(down);
 }
 
-bool CFlashEngine::PlaceAndWrite(const ImageData& image, std::uint32_t startSector, bool backward) {
+bool CFlashEngine::PlaceAndWrite(const ImageData& image, std::uint32_t startSector, bool backward,
+                                 int copy) {
     const std::uint32_t blockSectors = static_cast<std::uint32_t>(m_sectorsPerBlock);
     const std::uint32_t flashEnd = TotalSectors();
     // The last payload sector is completed with zeros.
@@ -138,6 +139,9 @@ bool CFlashEngine::PlaceAndWrite(const ImageData& image, std::uint32_t startSect
         const bool inside = !backward ? cur < flashEnd : static_cast<std::int32_t>(cur) >= 0;
         if (!inside) {
             FailWrite(texts::kFlashRange);
+            return false;
+        }
+        if (!ClaimBlock(cur, copy)) {
             return false;
         }
         const std::uint32_t segLen = static_cast<std::uint32_t>(m_segLen[i]);
@@ -234,7 +238,9 @@ std::int32_t CFlashEngine::WriteImage(std::int32_t startBlock, std::int32_t sect
 
     const std::uint32_t startSector = (static_cast<std::uint32_t>(startBlock) << m_blockShift) +
                                       static_cast<std::uint32_t>(sectorOffset);
-    if (!PlaceAndWrite(*image, startSector, backward != 0)) {
+    // Copies are numbered in the order they are written; a backup copy's number is odd.
+    const int copy = 2 * ++m_copySerial + (backward ? 1 : 0);
+    if (!PlaceAndWrite(*image, startSector, backward != 0, copy)) {
         return 0;
     }
     if (verify && !VerifyCopy(*image, startSector, backward != 0)) {

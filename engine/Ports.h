@@ -11,6 +11,14 @@ class IMessageBox {
 public:
     virtual ~IMessageBox() = default;
     virtual void Show(const std::string& text) = 0;
+    // The same for a message about one file: where there is room, a front end also names the
+    // file and says why (the text itself stays the operator's message).
+    virtual void ShowForFile(const std::string& text, const std::string& file,
+                             const std::string& reason) {
+        (void)file;
+        (void)reason;
+        Show(text);
+    }
 };
 
 // The Start button.
@@ -27,11 +35,21 @@ public:
     virtual bool SetText(const std::string& text) = 0;
 };
 
-// The progress bar, range 0..100. Returns false when the control does not exist.
+// The progress bar, range 0..100. position is the engine's own count, passed on unchanged (it
+// passes 100 on most jobs); percent is the job's true share, 0..100, which the bar shows. Returns
+// false when the control does not exist.
 class IProgressControl {
 public:
     virtual ~IProgressControl() = default;
-    virtual bool SetPosition(int position) = 0;
+    virtual bool SetPosition(int position, int percent) = 0;
 };
+
+// The share of the job a position stands for, 0..100, when the job's positions end at total.
+constexpr int ProgressPercent(long long position, long long total) {
+    if (total <= 0 || position <= 0) {
+        return 0;
+    }
+    return position >= total ? 100 : static_cast<int>(position * 100 / total);
+}
 
 }  // namespace qdx

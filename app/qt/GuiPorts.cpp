@@ -54,11 +54,11 @@ bool StatusTextPort::SetText(const std::string& text) {
     return exists;
 }
 
-bool ProgressBarPort::SetPosition(int position) {
+bool ProgressBarPort::SetPosition(int /*position*/, int percent) {
     bool exists = false;
-    m_gui.Call([this, position, &exists] {
+    m_gui.Call([this, percent, &exists] {
         if (m_bar) {
-            m_bar->setValue(ProgressShown(position));
+            m_bar->setValue(ProgressShown(percent));
             exists = true;
         }
     });

@@ -67,7 +67,7 @@ private:
 class ProgressBarPort : public IProgressControl {
 public:
     ProgressBarPort(GuiCaller& gui, QProgressBar* bar) : m_gui(gui), m_bar(bar) {}
-    bool SetPosition(int position) override;
+    bool SetPosition(int position, int percent) override;
 
 private:
     GuiCaller& m_gui;

@@ -1,6 +1,7 @@
 // Drives the built qdxflash through its command line, as scripts and production lines do.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -107,9 +108,11 @@ TEST_F(QdxflashTest, DownloadOfTheSamplesCompletesWithEventsInOrder) {
     ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
 
     const std::regex status("\\{\"event\":\"status\",\"text\":\"(.*)\"\\}");
-    const std::regex progress("\\{\"event\":\"progress\",\"value\":(-?[0-9]+)\\}");
+    const std::regex progress(
+        "\\{\"event\":\"progress\",\"value\":(-?[0-9]+),\"percent\":([0-9]+)\\}");
     std::vector<std::string> statuses;
     std::vector<int> positions;
+    std::vector<int> percents;
     std::vector<std::string> lines = Lines(run.out);
     ASSERT_FALSE(lines.empty());
     for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
@@ -118,6 +121,7 @@ TEST_F(QdxflashTest, DownloadOfTheSamplesCompletesWithEventsInOrder) {
             statuses.push_back(match[1]);
         } else if (std::regex_match(lines[i], match, progress)) {
             positions.push_back(std::stoi(match[1]));
+            percents.push_back(std::stoi(match[2]));
         } else {
             ADD_FAILURE() << "unexpected line " << i << ": " << lines[i];
         }
@@ -144,6 +148,16 @@ TEST_F(QdxflashTest, DownloadOfTheSamplesCompletesWithEventsInOrder) {
     EXPECT_EQ(positions.front(), 1);  // the format step's report
     EXPECT_EQ(positions[positions.size() - 2], 100);
     EXPECT_EQ(positions.back(), 0);
+    // The share shown rises to 100 only when the last copy is verified: the engine's count passes
+    // 100 long before that.
+    EXPECT_GT(*std::max_element(positions.begin(), positions.end() - 2), 100);
+    for (std::size_t i = 1; i + 2 < percents.size(); ++i) {
+        EXPECT_LE(percents[i - 1], percents[i]) << "the share never goes back during the job";
+        EXPECT_LT(percents[i - 1], 100) << "full before the last copy was verified";
+    }
+    EXPECT_EQ(percents[percents.size() - 3], 100);  // the last verify
+    EXPECT_EQ(percents[percents.size() - 2], 100);  // the ending's full bar
+    EXPECT_EQ(percents.back(), 0);
 
     // The trace holds one "SUB ARGUMENT" line per command, starting with the chip's ID read.
     std::vector<std::string> trace = Lines(ReadText(Path("trace.txt")));

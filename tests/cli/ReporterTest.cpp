@@ -22,17 +22,17 @@ TEST(Reporter, EventsAreOneJsonObjectPerCallInOrder) {
     Reporter reporter(out, ReportMode::Events);
     reporter.SetEnabled(false);  // the button has no event
     EXPECT_TRUE(reporter.SetText(texts::kFormatting));
-    EXPECT_TRUE(reporter.SetPosition(1));
+    EXPECT_TRUE(reporter.SetPosition(1, 0));
     reporter.Show("File \"x\" error");
     EXPECT_TRUE(reporter.SetText(texts::kSendUit));
-    EXPECT_TRUE(reporter.SetPosition(142));  // passed on unclamped
+    EXPECT_TRUE(reporter.SetPosition(142, 70));  // the engine's count passed on unclamped
     reporter.Finish(JobEnding::WriteFailed, 259u);
     EXPECT_EQ(out.str(),
               "{\"event\":\"status\",\"text\":\"状态：正在格式化…\"}\n"
-              "{\"event\":\"progress\",\"value\":1}\n"
+              "{\"event\":\"progress\",\"value\":1,\"percent\":0}\n"
               "{\"event\":\"message\",\"text\":\"File \\\"x\\\" error\"}\n"
               "{\"event\":\"status\",\"text\":\"状态：正在传送UIT文件…\"}\n"
-              "{\"event\":\"progress\",\"value\":142}\n"
+              "{\"event\":\"progress\",\"value\":142,\"percent\":70}\n"
               "{\"event\":\"end\",\"ending\":\"write-failed\",\"exitCode\":259}\n");
 }
 
@@ -47,8 +47,8 @@ TEST(Reporter, TerminalKeepsTheBarOnOneLineAndBreaksItForText) {
     std::ostringstream live;
     Reporter reporter(live, ReportMode::TerminalLive);
     reporter.SetText(texts::kFormatting);
-    reporter.SetPosition(50);
-    reporter.SetPosition(150);  // the bar is full; the figure stays as given
+    reporter.SetPosition(50, 50);
+    reporter.SetPosition(150, 100);  // the bar is full; the figure stays as given
     reporter.Show(texts::kReadBack);
     reporter.Finish(JobEnding::Completed, 0u);
     const std::string text = live.str();
@@ -63,7 +63,7 @@ TEST(Reporter, TerminalKeepsTheBarOnOneLineAndBreaksItForText) {
     std::ostringstream plain;
     Reporter piped(plain, ReportMode::TerminalPlain);
     piped.SetText(texts::kCompleted);
-    piped.SetPosition(0);
+    piped.SetPosition(0, 0);
     piped.Finish(JobEnding::LaunchFailed, std::nullopt);
     EXPECT_EQ(plain.str(), "状态：已完成\nprogress 0\nending: launch-failed\n");
 }

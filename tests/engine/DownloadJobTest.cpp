@@ -1,6 +1,7 @@
 // The download job on a worker thread against the simulated player, and its launch.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <memory>
 
@@ -116,6 +117,7 @@ TEST_F(Job, CompletesOnEveryChipAndPlacesEveryCopy) {
         controls.Clear();
         ASSERT_EQ(Launch(), LaunchOutcome::Started);
         EXPECT_EQ(thread.ExitCode(), 0u);
+        EXPECT_EQ(thread.Ending(), JobEnding::Completed);
         EXPECT_EQ(controls.Statuses(), kCompletedStatuses);
         const auto events = controls.Events();
         ASSERT_GE(events.size(), 3u);
@@ -123,6 +125,14 @@ TEST_F(Job, CompletesOnEveryChipAndPlacesEveryCopy) {
         EXPECT_EQ(events[events.size() - 2], "progress:0");
         EXPECT_TRUE(box.shown.empty());
         EXPECT_TRUE(device->Closed()) << "the player is closed at the end of the job";
+        // The bar shows the job's share: full exactly when the last copy is verified, never
+        // before, then the ending's 100 and 0.
+        const std::vector<int> percents = controls.Percents();
+        ASSERT_GE(percents.size(), 4u);
+        EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end() - 1));
+        EXPECT_LT(percents[percents.size() - 4], 100);
+        EXPECT_EQ(percents[percents.size() - 3], 100);
+        EXPECT_EQ(percents.back(), 0);
 
         ExpectCopy(impm, engine.m_layout[kSlotImPm], false);
         ExpectCopy(impm, engine.m_layout[kSlotImPmBackup], true);
@@ -161,6 +171,7 @@ TEST_F(Job, FormatFailureEndsTheWorkerAndKeepsStartDisabled) {
     faults.formatFails = true;
     ASSERT_EQ(Launch(faults), LaunchOutcome::Started);
     EXPECT_EQ(thread.ExitCode(), CWorkerThread::kExitCodeStillActive);
+    EXPECT_EQ(thread.Ending(), JobEnding::FormatFailed);
     EXPECT_EQ(controls.Events(),
               (std::vector<std::string>{std::string("status:") + texts::kFormatting, "progress:1",
                                         "progress:100", std::string("status:") + texts::kFailed,
@@ -174,6 +185,7 @@ TEST_F(Job, KernelChecksumFailureAfterFormatEnablesStartAgain) {
     faults.corruptRead.push_back(32 + 3);  // kernel block is block 1 on a flash without bad blocks
     ASSERT_EQ(Launch(faults), LaunchOutcome::Started);
     EXPECT_EQ(thread.ExitCode(), 0u);
+    EXPECT_EQ(thread.Ending(), JobEnding::InitFailed);
     EXPECT_EQ(box.shown, (std::vector<std::string>{texts::kKernelChecksum, texts::kInitFailed}));
     EXPECT_EQ(controls.Statuses(), (std::vector<std::string>{texts::kFormatting, texts::kFailed}));
     EXPECT_EQ(controls.Events().back(), "enable:1");
@@ -191,6 +203,7 @@ TEST_F(Job, WriteFailureStopsTheJobBeforeLaterImages) {
     controls.Clear();
     ASSERT_EQ(Launch(faults), LaunchOutcome::Started);
     EXPECT_EQ(thread.ExitCode(), CWorkerThread::kExitCodeStillActive);
+    EXPECT_EQ(thread.Ending(), JobEnding::WriteFailed);
     EXPECT_EQ(box.shown, std::vector<std::string>{texts::kReadBack});
     EXPECT_EQ(controls.Statuses(), (std::vector<std::string>{texts::kFormatting, texts::kSendImPm,
                                                              texts::kVerifying, texts::kFailed}));
@@ -207,6 +220,7 @@ TEST_F(Job, ImageWithoutTheKeyFailsTheJob) {
     settings.uitPath = dir.Write("bad.uit", uit);
     ASSERT_EQ(Launch(), LaunchOutcome::Started);
     EXPECT_EQ(thread.ExitCode(), CWorkerThread::kExitCodeStillActive);
+    EXPECT_EQ(thread.Ending(), JobEnding::WriteFailed);
     EXPECT_EQ(box.shown, std::vector<std::string>{texts::kFileKey});
     EXPECT_EQ(controls.Statuses().back(), texts::kFailed);
 }

@@ -30,13 +30,21 @@ public:
         Add("status:" + text);
         return true;
     }
-    bool SetPosition(int position) override {
+    bool SetPosition(int position, int percent) override {
         Add("progress:" + std::to_string(position));
+        std::lock_guard lock(m_mutex);
+        m_percents.push_back(percent);
         return true;
+    }
+    // The share each position stood for, in order.
+    std::vector<int> Percents() {
+        std::lock_guard lock(m_mutex);
+        return m_percents;
     }
     void Clear() {
         std::lock_guard lock(m_mutex);
         m_events.clear();
+        m_percents.clear();
     }
     std::vector<std::string> Events() {
         std::lock_guard lock(m_mutex);
@@ -59,6 +67,7 @@ private:
     }
     std::mutex m_mutex;
     std::vector<std::string> m_events;
+    std::vector<int> m_percents;
 };
 
 // A sink for engine calls made outside a worker: ExitWorker throws, so the caller's frames unwind
@@ -68,7 +77,7 @@ public:
     struct Exited {};
     void OnDone() override { controls.SetEnabled(true); }
     void SetStatus(const std::string& text) override { controls.SetText(text); }
-    void SetProgress(std::int32_t position) override { controls.SetPosition(position); }
+    void SetProgress(std::int32_t position) override { controls.SetPosition(position, position); }
     void ExitWorker() override { throw Exited{}; }
     RecordingControls controls;
 };

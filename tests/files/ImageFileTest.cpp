@@ -134,13 +134,18 @@ TEST(CheckImage, RejectsWhatTheWriterRejects) {
     }
 }
 
-TEST(CheckImage, HeaderOnlyImagesFollowTheWritersRules) {
-    // Up to 512 bytes there is no payload: the sum is 0, so only a zero (or absent) stored
-    // checksum holds.
+TEST(CheckImage, AnImageShorterThanItsHeaderIsDamagedAndAnEmptyOneIsEmpty) {
+    // The key alone, or a header cut short: not an image the writer may take.
     std::vector<std::uint8_t> sevenBytes = {'v', 'e', 'l', 'm', 'o', 'r', 'a'};
-    EXPECT_TRUE(CheckImage(sevenBytes).valid);
-    EXPECT_EQ(CheckImage(sevenBytes).payloadBytes, 0u);
+    EXPECT_FALSE(CheckImage(sevenBytes).valid);
+    EXPECT_EQ(ImageFromBytes(sevenBytes).fault, ImageFault::ShorterThanHeader);
+    EXPECT_NE(CheckImage(sevenBytes).verdict.find("shorter than its 512-byte header"),
+              std::string::npos)
+        << CheckImage(sevenBytes).verdict;
+    EXPECT_EQ(ImageFromBytes({}).fault, ImageFault::Empty);
+    EXPECT_EQ(CheckImage({}).verdict, "invalid: empty (0 bytes)");
 
+    // A whole header with no payload: the sum is 0, so only a zero stored checksum holds.
     std::vector<std::uint8_t> header = Packed({});
     EXPECT_TRUE(CheckImage(header).valid);
     header[15] = 1;

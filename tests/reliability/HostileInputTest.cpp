@@ -20,6 +20,7 @@
 #include "engine/CDownloadThread.h"
 #include "engine/DownloadLaunch.h"
 #include "engine/ImageFile.h"
+#include "engine/facts/KernelBlock.h"
 #include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 #include "tests/engine/ImageFixtures.h"
@@ -62,7 +63,7 @@ private:
 
 class StageRecorder : public IDevice {
 public:
-    StageRecorder(std::shared_ptr<SimDevice> device, StageControls& controls)
+    StageRecorder(DeviceHandle device, StageControls& controls)
         : m_device(std::move(device)), m_controls(controls) {}
     bool Send(const CommandDescription& command) override {
         trace.push_back({command.Sub(), m_controls.Stage()});
@@ -73,8 +74,61 @@ public:
     std::vector<Traced> trace;
 
 private:
-    std::shared_ptr<SimDevice> m_device;
+    DeviceHandle m_device;
     StageControls& m_controls;
+};
+
+// After the player's own format, moves the start of its UIT or font area in the kernel block (a
+// firmware whose layout the backup plan does not expect). The player has no bad blocks, so its
+// kernel block is block 1.
+class RelaidKernel : public IDevice {
+public:
+    RelaidKernel(std::shared_ptr<SimPlayer> player, int uitStart, int fontStart)
+        : m_player(player),
+          m_device(std::make_shared<SimDevice>(player)),
+          m_uitStart(uitStart),
+          m_fontStart(fontStart) {}
+    bool Send(const CommandDescription& command) override {
+        const bool delivered = m_device->Send(command);
+        if (delivered && command.Sub() == SubCommand::Format) {
+            Relay();
+        }
+        return delivered;
+    }
+    TransportStatus LastStatus() const override { return m_device->LastStatus(); }
+    void Close() override { m_device->Close(); }
+
+private:
+    void Relay() {
+        const std::uint32_t first = m_player->SectorsPerBlock();
+        std::array<std::array<std::uint8_t, 512>, kKernelSectors> sectors;
+        for (std::uint32_t i = 0; i < kKernelSectors; ++i) {
+            m_player->ReadData(first + i, sectors[i].data());
+        }
+        if (m_uitStart >= 0) {
+            for (int entry = 0; entry <= kSlotCapacityLast; ++entry) {
+                PutBigEndian16(&sectors[kKernelUitTableSector][2 * entry],
+                               static_cast<std::uint16_t>(m_uitStart));
+            }
+        }
+        if (m_fontStart >= 0) {
+            PutBigEndian16(&sectors[kKernelFontSector][0], static_cast<std::uint16_t>(m_fontStart));
+        }
+        std::uint32_t sum = 0;
+        for (std::uint32_t index : kKernelSummedSectors) {
+            sum = AddToKernelSum(sum, sectors[index]);
+        }
+        PutBigEndian32(&sectors[kKernelChecksumSector][0], sum);
+        m_player->EraseBlock(1);
+        for (std::uint32_t i = 0; i < kKernelSectors; ++i) {
+            m_player->Program(first + i, sectors[i].data());
+        }
+    }
+
+    std::shared_ptr<SimPlayer> m_player;
+    std::shared_ptr<SimDevice> m_device;
+    int m_uitStart;
+    int m_fontStart;
 };
 
 struct Outcome {
@@ -102,16 +156,18 @@ protected:
         factoryRaw = Raw(*player);
     }
 
-    Outcome Run(const FirmwarePaths& job) {
+    Outcome Run(const FirmwarePaths& job, DeviceHandle device = nullptr) {
+        if (!device) {
+            device = std::make_shared<SimDevice>(player);
+        }
         auto outcome = std::make_shared<Outcome>();
-        std::packaged_task<void()> task([this, job, outcome] {
+        std::packaged_task<void()> task([this, job, outcome, device] {
             StageControls controls;
             RecordingMessageBox box;
             CFlashEngine engine(&box);
             engine.SetEndingPause(std::chrono::milliseconds(0));
             CDownloadThread thread;
-            auto recorder =
-                std::make_shared<StageRecorder>(std::make_shared<SimDevice>(player), controls);
+            auto recorder = std::make_shared<StageRecorder>(device, controls);
             if (LaunchDownload(engine, thread, OpenWith(recorder), DownloadOptions(), job,
                                {&controls, &controls, &controls, &box}) == LaunchOutcome::Started) {
                 thread.Join();
@@ -129,6 +185,16 @@ protected:
         }
         runner.join();
         return *outcome;
+    }
+
+    // No command that changes the flash was sent: no format, erase or write.
+    static void ExpectNoFlashChange(const Outcome& outcome) {
+        for (const Traced& c : outcome.trace) {
+            EXPECT_TRUE(c.sub == SubCommand::ReadId || c.sub == SubCommand::ReadSpare ||
+                        c.sub == SubCommand::ReadSector)
+                << "sub-command " << static_cast<int>(c.sub) << " sent during \"" << c.stage
+                << "\"";
+        }
     }
 
     // Nothing of the refused image's stage reached the flash before the refusal.
@@ -208,16 +274,22 @@ TEST_F(HostileInput, UnusableImagesFailBeforeTheFlashIsTouched) {
          texts::kFileOpen},
         {"a file over 5 MiB", dir.Write("big.bin", MakeImage(kImageMaxBytes, 4)), texts::kFileSize},
     };
-    // Every cut of a header: no key, the key alone, a header without its payload.
-    for (std::size_t cut : {0, 1, 6, 7, 14, 15, 16, 100, 511, 512, 513, 600}) {
+    // Every cut of a header: nothing, no whole key, the key alone, a header cut short, a header
+    // without its payload, a payload cut short.
+    const struct {
+        std::size_t cut;
+        const char* message;
+    } cuts[] = {
+        {0, texts::kFileKey},        {1, texts::kFileKey},        {6, texts::kFileKey},
+        {7, texts::kFileSize},       {14, texts::kFileSize},      {15, texts::kFileSize},
+        {16, texts::kFileSize},      {100, texts::kFileSize},     {511, texts::kFileSize},
+        {512, texts::kFileChecksum}, {513, texts::kFileChecksum}, {600, texts::kFileChecksum},
+    };
+    for (const auto& c : cuts) {
         const std::vector<std::uint8_t> part(good.begin(),
-                                             good.begin() + static_cast<std::ptrdiff_t>(cut));
-        const ImageCheck check = CheckImage(part);
-        const char* message = check.valid    ? nullptr
-                              : !check.keyOk ? texts::kFileKey
-                                             : texts::kFileChecksum;
-        cases.push_back({"the first " + std::to_string(cut) + " bytes of an image",
-                         dir.Write("cut" + std::to_string(cut) + ".bin", part), message});
+                                             good.begin() + static_cast<std::ptrdiff_t>(c.cut));
+        cases.push_back({"the first " + std::to_string(c.cut) + " bytes of an image",
+                         dir.Write("cut" + std::to_string(c.cut) + ".bin", part), c.message});
     }
     for (const Hostile& c : cases) {
         SCOPED_TRACE(c.what);
@@ -226,19 +298,13 @@ TEST_F(HostileInput, UnusableImagesFailBeforeTheFlashIsTouched) {
         const Outcome outcome = Run(job);
         std::string output;
         const int checkStatus = RunQdxflash("check " + Quoted(c.path), &output);
-        if (c.message == nullptr) {
-            // Only a key with nothing after it: a valid empty image.
-            EXPECT_EQ(outcome.statuses.back(), texts::kCompleted);
-            EXPECT_EQ(checkStatus, 0) << output;
-            continue;
-        }
         EXPECT_EQ(outcome.messages, std::vector<std::string>{c.message});
         EXPECT_EQ(outcome.exitCode,
                   std::optional<std::uint32_t>(CWorkerThread::kExitCodeStillActive));
-        EXPECT_EQ(outcome.statuses,
-                  (std::vector<std::string>{texts::kFormatting, texts::kSendImPm, texts::kFailed}));
-        ExpectNoWriteIn(outcome, texts::kSendImPm);
-        EXPECT_TRUE(Raw(*player) == factoryRaw) << "only the format may have changed the flash";
+        // Refused before the format: the job shows only its failure.
+        EXPECT_EQ(outcome.statuses, std::vector<std::string>{texts::kFailed});
+        ExpectNoFlashChange(outcome);
+        EXPECT_TRUE(Raw(*player) == factoryRaw) << "the flash must be as it was";
         EXPECT_EQ(checkStatus, 1) << "qdxflash check must refuse it, not hang: " << output;
         EXPECT_THAT(output, HasSubstr("invalid"));
     }
@@ -254,23 +320,86 @@ TEST_F(HostileInput, AFileWithoutReadPermissionFailsLikeAMissingOne) {
     ASSERT_EQ(::chmod(job.imPmPath.c_str(), 0), 0);
     const Outcome outcome = Run(job);
     EXPECT_EQ(outcome.messages, std::vector<std::string>{texts::kFileOpen});
-    ExpectNoWriteIn(outcome, texts::kSendImPm);
+    ExpectNoFlashChange(outcome);
     EXPECT_TRUE(Raw(*player) == factoryRaw);
     std::string output;
     EXPECT_EQ(RunQdxflash("check " + Quoted(job.imPmPath), &output), 1) << output;
 }
 
-TEST_F(HostileInput, AUitLargerThanItsBackupAreaIsRefusedBeforeTheBackupIsWritten) {
+TEST_F(HostileInput, AUitLargerThanItsBackupAreaIsRefusedBeforeTheFlashIsTouched) {
     // The UIT backup area holds 40 blocks of 32 sectors on this chip; this image needs 41.
     FirmwarePaths job = settings;
     job.uitPath = dir.Write("huge.uit", MakeImage(41 * 32 * 512, 5));
     const Outcome outcome = Run(job);
     EXPECT_EQ(outcome.messages, std::vector<std::string>{texts::kBackupArea});
     EXPECT_EQ(outcome.exitCode, std::optional<std::uint32_t>(CWorkerThread::kExitCodeStillActive));
-    ASSERT_GE(outcome.statuses.size(), 2u);
-    EXPECT_EQ(outcome.statuses[outcome.statuses.size() - 2], texts::kBackupUit);
-    EXPECT_EQ(outcome.statuses.back(), texts::kFailed);
-    ExpectNoWriteIn(outcome, texts::kBackupUit);
+    EXPECT_EQ(outcome.statuses, std::vector<std::string>{texts::kFailed});
+    ExpectNoFlashChange(outcome);
+    EXPECT_TRUE(Raw(*player) == factoryRaw);
+}
+
+TEST_F(HostileInput, BackupCopiesThatWouldReachThePrimaryAreasAreRefusedBeforeTheFormat) {
+    // Blocks 227..1023 bad: the backups, counted down from 1023 over them, would land among the
+    // primary areas, and a font of 96 blocks, written after the IM/PM backup, would overwrite it.
+    std::vector<std::uint32_t> bad;
+    for (std::uint32_t block = 227; block <= 1023; ++block) {
+        bad.push_back(block);
+    }
+    std::string error;
+    player = SimPlayer::CreateFactory(0x73, false, bad, &error);
+    ASSERT_TRUE(player) << error;
+    factoryRaw = Raw(*player);
+    FirmwarePaths job = settings;
+    job.fontPath = dir.Write("large.hzk", MakeImage(96 * 32 * 512, 4));
+    const Outcome outcome = Run(job);
+    EXPECT_EQ(outcome.messages, std::vector<std::string>{texts::kBackupArea});
+    EXPECT_EQ(outcome.statuses, std::vector<std::string>{texts::kFailed});
+    ExpectNoFlashChange(outcome);
+    EXPECT_TRUE(Raw(*player) == factoryRaw);
+}
+
+TEST_F(HostileInput, ALayoutThatPutsCopiesOnEachOtherFailsBeforeTheFirstOneIsOverwritten) {
+    // Blocks of this 16 MB player: kernel 1, IM/PM area 2..41 (the IM/PM copy takes 2..11), UIT
+    // backup from 1021 down, IM/PM backup from 981, font backup from 925.
+    struct Case {
+        const char* what;
+        int uitStart;
+        int fontStart;
+        const char* message;
+        std::vector<std::string> statuses;
+    };
+    const Case cases[] = {
+        {"the font area among the backups: refused after the format, before any copy",
+         -1,
+         960,
+         texts::kBackupArea,
+         {texts::kFormatting, texts::kFailed}},
+        {"the UIT area inside the IM/PM copy: refused when the UIT copy reaches it",
+         5,
+         -1,
+         texts::kFlashRange,
+         {texts::kFormatting, texts::kSendImPm, texts::kVerifying, texts::kBackupImPm,
+          texts::kVerifying, texts::kSendUit, texts::kFailed}},
+    };
+    const std::vector<std::uint8_t> impm = MakeImage(289 * 512, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        player = SimPlayer::CreateFactory(0x73, false, {}, &error);
+        ASSERT_TRUE(player) << error;
+        const Outcome outcome =
+            Run(settings, std::make_shared<RelaidKernel>(player, c.uitStart, c.fontStart));
+        EXPECT_EQ(outcome.messages, std::vector<std::string>{c.message});
+        EXPECT_EQ(outcome.statuses, c.statuses);
+        ExpectNoWriteIn(outcome, texts::kSendUit);
+        ExpectNoWriteIn(outcome, texts::kSendFont);
+        // The IM/PM copy, where one was written, is whole: its first sector is the payload's.
+        if (c.uitStart >= 0) {
+            std::uint8_t data[512];
+            player->ReadData(2 * 32, data);
+            EXPECT_TRUE(std::equal(data, data + 512, impm.begin() + 512));
+        }
+    }
 }
 
 }  // namespace
