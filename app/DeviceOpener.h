@@ -25,6 +25,8 @@ public:
     virtual DeviceHandle Open(const std::string& volume) = 0;
     // Called on the GUI thread once the worker of a started job has ended.
     virtual void JobEnded() {}
+    // True for a simulated player, which may take the placeholder IM/PM image.
+    virtual bool Simulated() const { return false; }
 };
 
 // The platform path of a slot's volume: "\\.\E:" for a drive letter, the disk node otherwise.
@@ -50,6 +52,7 @@ public:
           m_log(std::move(log)) {}
     DeviceHandle Open(const std::string& volume) override;
     void JobEnded() override;
+    bool Simulated() const override { return true; }
 
 private:
     std::string m_file;

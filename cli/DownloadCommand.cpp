@@ -9,6 +9,7 @@
 #include "engine/CFlashEngine.h"
 #include "engine/DownloadLaunch.h"
 #include "files/BuiltinImage.h"
+#include "files/FirmwareFiles.h"
 #include "players/PlayerSource.h"
 
 #ifdef _WIN32
@@ -24,6 +25,11 @@
 namespace qdx::cli {
 
 namespace {
+
+const char kPlaceholderMessage[] =
+    "this build carries the placeholder IM/PM image, not the player's firmware; written to a "
+    "real player it would fill the codec area with noise. Give the firmware with --impm FILE, "
+    "or build with cmake -DQDX_IMPM_IMAGE=/path/to/firmware";
 
 ReportMode ModeFor(const CliCommand& command, std::ostream& out) {
     if (command.events) {
@@ -67,7 +73,7 @@ int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err)
         return status;
     }
 
-    Reporter reporter(out, ModeFor(command, out));
+    Reporter reporter(out, ModeFor(command, out), &err);
     JobOptions options;
     SwitchOnJobOptions(options);
     FirmwarePaths paths;
@@ -77,6 +83,14 @@ int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err)
     }
     paths.uitPath = command.uitPath;
     paths.fontPath = command.hzkPath;
+
+    // A build without the player's firmware never writes its placeholder into a real player.
+    if (!MayWriteBuiltinImage(paths, source->Simulated(), BuiltinImageIsPlaceholder())) {
+        reporter.ShowForFile(kPlaceholderMessage, "built-in IM/PM image",
+                             "the placeholder, not the player's firmware");
+        reporter.Finish(JobEnding::LaunchFailed, std::nullopt);
+        return kExitFailed;
+    }
 
     CFlashEngine engine(&reporter);
     engine.SetBuiltinImage(BuiltinImage());

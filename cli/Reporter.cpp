@@ -18,8 +18,26 @@ void Reporter::EndBarLine() {
 
 void Reporter::Show(const std::string& text) {
     std::lock_guard lock(m_mutex);
+    ShowLocked(text, nullptr);
+}
+
+void Reporter::ShowForFile(const std::string& text, const std::string& file,
+                           const std::string& reason) {
+    std::lock_guard lock(m_mutex);
+    if (m_err != nullptr) {
+        *m_err << "qdxflash: " << file << ": " << reason << '\n';
+        m_err->flush();
+    }
+    ShowLocked(text, &file);
+}
+
+void Reporter::ShowLocked(const std::string& text, const std::string* file) {
     if (m_mode == ReportMode::Events) {
-        m_out << "{\"event\":\"message\",\"text\":" << JsonString(text) << "}\n";
+        m_out << "{\"event\":\"message\",\"text\":" << JsonString(text);
+        if (file != nullptr) {
+            m_out << ",\"file\":" << JsonString(*file);
+        }
+        m_out << "}\n";
     } else {
         EndBarLine();
         m_out << "[message] " << text << '\n';
@@ -47,8 +65,8 @@ bool Reporter::SetPosition(int position, int percent) {
     std::lock_guard lock(m_mutex);
     switch (m_mode) {
         case ReportMode::Events:
-            m_out << "{\"event\":\"progress\",\"value\":" << position
-                  << ",\"percent\":" << percent << "}\n";
+            m_out << "{\"event\":\"progress\",\"value\":" << position << ",\"percent\":" << percent
+                  << "}\n";
             break;
         case ReportMode::TerminalPlain:
             m_out << "progress " << position << '\n';

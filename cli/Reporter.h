@@ -24,9 +24,13 @@ class Reporter : public IMessageBox,
                  public ITextControl,
                  public IProgressControl {
 public:
-    Reporter(std::ostream& out, ReportMode mode) : m_out(out), m_mode(mode) {}
+    // Messages about one file also name it and say why on err.
+    Reporter(std::ostream& out, ReportMode mode, std::ostream* err = nullptr)
+        : m_out(out), m_err(err), m_mode(mode) {}
 
     void Show(const std::string& text) override;
+    void ShowForFile(const std::string& text, const std::string& file,
+                     const std::string& reason) override;
     void SetEnabled(bool enabled) override;
     bool SetText(const std::string& text) override;
     bool SetPosition(int position, int percent) override;
@@ -38,7 +42,10 @@ private:
     void EndBarLine();
 
     mutable std::mutex m_mutex;
+    void ShowLocked(const std::string& text, const std::string* file);
+
     std::ostream& m_out;
+    std::ostream* m_err;
     ReportMode m_mode;
     bool m_barOnLine = false;
 };

@@ -1,6 +1,6 @@
 # Turns an image file into a C++ source that defines qdx::BuiltinImage(), after checking that
 # the writer will accept it: key, checksum, whole sectors, at most 5 MiB.
-# Run as: cmake -DINPUT=image -DOUTPUT=source.cpp -P EmbedImage.cmake
+# Run as: cmake -DINPUT=image -DPLACEHOLDER=placeholder -DOUTPUT=source.cpp -P EmbedImage.cmake
 cmake_minimum_required(VERSION 3.25)
 
 if(NOT EXISTS "${INPUT}")
@@ -59,8 +59,18 @@ if(NOT sum EQUAL stored)
     message(FATAL_ERROR "IM/PM image ${INPUT}: checksum ${stored_out} stored in bytes 14-15, "
                         "but the payload sums to ${sum_out}")
 endif()
+# The placeholder is known by its bytes, wherever the file that holds it lies.
+set(placeholder false)
+if(EXISTS "${PLACEHOLDER}")
+    file(SHA256 "${INPUT}" input_hash)
+    file(SHA256 "${PLACEHOLDER}" placeholder_hash)
+    if(input_hash STREQUAL placeholder_hash)
+        set(placeholder true)
+    endif()
+endif()
 file(APPEND "${OUTPUT}.tmp"
     "};\n"
     "}  // namespace\n\n"
-    "std::span<const std::uint8_t> qdx::BuiltinImage() { return kImage; }\n")
+    "std::span<const std::uint8_t> qdx::BuiltinImage() { return kImage; }\n"
+    "bool qdx::BuiltinImageIsPlaceholder() { return ${placeholder}; }\n")
 file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")

@@ -101,4 +101,9 @@ std::optional<std::string> FindFirmwareFiles(const std::string& dir, const Direc
     return std::nullopt;
 }
 
+bool MayWriteBuiltinImage(const FirmwarePaths& paths, bool simulatedPlayer,
+                          bool placeholderEmbedded) {
+    return simulatedPlayer || !placeholderEmbedded || paths.imPmPath != kBuiltinImagePath;
+}
+
 }  // namespace qdx

@@ -20,6 +20,10 @@ inline constexpr char kPathSeparator = '/';
 namespace texts {
 inline constexpr const char* kUitMissing = "UIT文件已损坏，请修复！";
 inline constexpr const char* kHzkMissing = "HZK文件已损坏，请修复！";
+// The desktop program's refusal to write the placeholder into a real player.
+inline constexpr const char* kPlaceholderRefused =
+    "本程序内置的 IM/PM 文件只是占位数据，不是播放器的固件，不能下载到真实的播放器。\n"
+    "请用播放器的固件重新构建本程序：cmake -DQDX_IMPM_IMAGE=固件文件";
 }  // namespace texts
 
 // The directory of the running executable, without a trailing separator; empty when the
@@ -44,5 +48,11 @@ using DirectoryLister = std::function<std::vector<std::string>(const std::string
 // paths are set.
 std::optional<std::string> FindFirmwareFiles(const std::string& dir, const DirectoryLister& list,
                                              JobOptions& options, FirmwarePaths& paths);
+
+// Whether a download may take the built-in IM/PM image onto its player: always onto a simulated
+// player, onto a real one only when the build embedded the player's firmware. The IM/PM path
+// "bin" selects the built-in image; any other path is the operator's own file.
+bool MayWriteBuiltinImage(const FirmwarePaths& paths, bool simulatedPlayer,
+                          bool placeholderEmbedded);
 
 }  // namespace qdx

@@ -209,6 +209,12 @@ void CDownloadDlg::OnStartDownload() {
         ShowMessage(false, QString::fromStdString(*missing));
         return;
     }
+    // A build without the player's firmware never writes its placeholder into a real player.
+    if (!MayWriteBuiltinImage(g_firmwarePaths, m_services.opener->Simulated(),
+                              BuiltinImageIsPlaceholder())) {
+        ShowMessage(true, Text(qdx::texts::kPlaceholderRefused));
+        return;
+    }
     const int deviceCount = m_pStatusCtl->isEnabled() ? 1 : 0;
     m_btnStart->setEnabled(false);
     for (int slot = 0; slot < deviceCount; ++slot) {

@@ -65,6 +65,8 @@ public:
             m_inner->JobEnded();
         }
     }
+    bool Simulated() const override { return simulated; }
+    bool simulated = true;  // false: a real player, which the placeholder firmware never reaches
     std::vector<std::string> volumes;
     DeviceHandle last;
     int jobsEnded = 0;
@@ -109,6 +111,7 @@ struct Rig {
         bool uit = true;
         bool hzk = true;
         bool simulated = true;  // else the open fails
+        bool realPlayer = false;  // the opener stands for a real player
         sim::FaultPlan faults{};
         std::chrono::microseconds latency{};
         std::vector<std::uint8_t> uitImage = demo::MakeImage(8 * 1024, 2);
@@ -142,6 +145,7 @@ struct Rig {
             inner = std::make_unique<SimDeviceOpener>(player, options.latency, options.faults);
         }
         auto recording = std::make_unique<RecordingOpener>(std::move(inner));
+        recording->simulated = !options.realPlayer;
         opener = recording.get();
         services.opener = std::move(recording);
         auto counting = std::make_unique<CountingInhibitor>();
@@ -299,6 +303,13 @@ private slots:
              Q(texts::kConnected),
              false,
              1},
+            {"the placeholder firmware and a real player",
+             {.realPlayer = true},
+             {Q(qdx::texts::kPlaceholderRefused)},
+             true,
+             Q(texts::kConnected),
+             true,
+             0},
             {"unknown chip",
              {.faults = unknownChip},
              {Q(qdx::texts::kUnknownChip)},

@@ -212,7 +212,7 @@ TEST_F(QdxflashTest, FailedJobsEndAsTheyFailedAndStillSaveThePlayer) {
         ASSERT_FALSE(lines.empty()) << c.why;
         EXPECT_EQ(lines.back(), c.end) << c.why;
         if (!c.message.empty()) {
-            EXPECT_NE(run.out.find("{\"event\":\"message\",\"text\":\"" + c.message + "\"}"),
+            EXPECT_NE(run.out.find("{\"event\":\"message\",\"text\":\"" + c.message + "\""),
                       std::string::npos)
                 << c.why << "\n"
                 << run.out;
@@ -257,12 +257,30 @@ TEST_F(QdxflashTest, UnusableInputsAreUsageErrors) {
 }
 
 TEST_F(QdxflashTest, ANonRemovableDeviceIsRefusedAsAnOpenFailure) {
-    ToolRun run = Qdxflash("download --device /dev/null --uit a.uit --hzk b.hzk --events");
+    ToolRun run =
+        Qdxflash("download --device /dev/null --uit a.uit --hzk b.hzk --events --impm \"" +
+                 std::string(QDX_IMPM_IMAGE_PATH) + "\"");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out,
               "{\"event\":\"message\",\"text\":\"磁盘设备创建或打开失败！\"}\n"
               "{\"event\":\"end\",\"ending\":\"launch-failed\"}\n");
     EXPECT_NE(run.err.find("removable"), std::string::npos) << run.err;
+}
+
+TEST_F(QdxflashTest, ThePlaceholderFirmwareNeverGoesToARealPlayer) {
+    // This build embeds the placeholder: a real device without --impm is refused before it is
+    // even opened, with the way out; a simulated player takes the placeholder.
+    ToolRun run = Qdxflash("download --device /dev/null --uit a.uit --hzk b.hzk --events");
+    EXPECT_EQ(run.exitCode, 1);
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    EXPECT_NE(lines[0].find("placeholder IM/PM image"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("--impm FILE"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("QDX_IMPM_IMAGE"), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], "{\"event\":\"end\",\"ending\":\"launch-failed\"}");
+
+    ToolRun simulated = Qdxflash(DownloadArgs(CreatePlayer("--chip 0x73")));
+    EXPECT_EQ(simulated.exitCode, 0) << simulated.err;
 }
 
 TEST_F(QdxflashTest, CheckAndPack) {
