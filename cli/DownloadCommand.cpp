@@ -1,9 +1,13 @@
 // download: the launch of the desktop program, then the worker's job, reported on the terminal
 // or as events.
+#include <cctype>
 #include <cstdio>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Interrupts.h"
 #include "cli/Reporter.h"
 #include "engine/CDownloadThread.h"
 #include "engine/CFlashEngine.h"
@@ -11,6 +15,7 @@
 #include "files/BuiltinImage.h"
 #include "files/FirmwareFiles.h"
 #include "players/PlayerSource.h"
+#include "sim/AtomicFile.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -67,7 +72,58 @@ int PrepareTarget(const CliCommand& command, std::unique_ptr<players::PlayerSour
     return kExitOk;
 }
 
+namespace {
+
+// An image given where another kind is expected (--uit font.hzk) is written to the wrong area
+// without a word otherwise; the file's name is the only hint there is.
+void WarnAboutExtensions(const CliCommand& command, std::ostream& err) {
+    const struct {
+        const char* option;
+        const std::string& path;
+        const char* extension;
+    } images[] = {{"--uit", command.uitPath, ".uit"}, {"--hzk", command.hzkPath, ".hzk"}};
+    for (const auto& image : images) {
+        std::string lower = image.path;
+        for (char& c : lower) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        const std::size_t length = std::char_traits<char>::length(image.extension);
+        if (lower.size() < length ||
+            lower.compare(lower.size() - length, length, image.extension) != 0) {
+            err << "qdxflash: warning: " << image.option << ' ' << image.path << " does not end in "
+                << image.extension << "; is it the right image?\n";
+        }
+    }
+}
+
+// The trace is an output; writing it over one of the command's inputs would lose that input.
+bool TraceIsAnInput(const CliCommand& command, std::ostream& err) {
+    if (command.tracePath.empty()) {
+        return false;
+    }
+    std::vector<std::string> inputs = {command.targetPath, command.uitPath, command.hzkPath};
+    if (command.impmPath) {
+        inputs.push_back(*command.impmPath);
+    }
+    for (const std::string& input : inputs) {
+        if (sim::SameFile(command.tracePath, input)) {
+            err << "qdxflash: --trace " << command.tracePath << " is the same file as the input "
+                << input << "; give the trace a file of its own\n";
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err) {
+    if (TraceIsAnInput(command, err)) {
+        return kExitUsage;
+    }
+    WarnAboutExtensions(command, err);
+    // Held from before the player file is taken until it is saved.
+    DownloadInterrupts interrupts;
     std::unique_ptr<players::PlayerSource> source;
     if (int status = PrepareTarget(command, source, err)) {
         return status;
@@ -107,6 +163,23 @@ int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err)
     std::optional<std::uint32_t> exitCode;
     JobEnding ending = EndingOfLaunch(outcome);
     if (outcome == LaunchOutcome::Started) {
+        int told = 0;
+        while (thread.IsRunning()) {
+            const int signals = interrupts.Wait(std::chrono::milliseconds(100));
+            if (signals == told) {
+                continue;
+            }
+            told = signals;
+            if (signals == 1) {
+                err << "qdxflash: the download goes on until it ends: a player interrupted now "
+                       "has to be downloaded again. Interrupt once more to stop at once.\n";
+            } else {
+                engine.RequestStop();
+                err << "qdxflash: stopping; the player is left part-written and must be "
+                       "downloaded again.\n";
+            }
+            err.flush();
+        }
         thread.Join();
         exitCode = thread.ExitCode();
         ending = thread.Ending().value_or(JobEnding::LaunchFailed);
@@ -117,8 +190,14 @@ int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err)
         err << "qdxflash: " << saveError << '\n';
         ending = JobEnding::SaveFailed;
     }
+    int status = ending == JobEnding::Completed ? kExitOk : kExitFailed;
+    std::string traceError;
+    if (!source->FinishTrace(&traceError)) {
+        err << "qdxflash: " << traceError << '\n';
+        status = kExitFailed;
+    }
     reporter.Finish(ending, exitCode);
-    return ending == JobEnding::Completed ? kExitOk : kExitFailed;
+    return status;
 }
 
 }  // namespace qdx::cli

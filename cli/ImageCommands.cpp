@@ -8,6 +8,7 @@
 #include "cli/Commands.h"
 #include "engine/ImageFile.h"
 #include "engine/facts/ChipTable.h"
+#include "sim/AtomicFile.h"
 #include "transport/Disks.h"
 
 namespace qdx::cli {
@@ -81,11 +82,20 @@ int RunPack(const CliCommand& command, std::ostream& out, std::ostream& err) {
         err << "qdxflash: pack: " << command.payloadPath << ": " << error << '\n';
         return kExitFailed;
     }
-    std::ofstream file(command.outputPath, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(image.data()),
-               static_cast<std::streamsize>(image.size()));
-    if (!file.flush()) {
-        err << "qdxflash: pack: cannot write " << command.outputPath << '\n';
+    if (sim::SameFile(command.outputPath, command.payloadPath)) {
+        err << "qdxflash: pack: " << command.outputPath
+            << " is the payload itself; give the image a file of its own\n";
+        return kExitUsage;
+    }
+    sim::AtomicFile file;
+    if (!file.Open(command.outputPath, sim::AtomicFile::NonRegular::WriteDirectly, &error)) {
+        err << "qdxflash: pack: " << error << '\n';
+        return kExitFailed;
+    }
+    file.Stream().write(reinterpret_cast<const char*>(image.data()),
+                        static_cast<std::streamsize>(image.size()));
+    if (!file.Commit(&error)) {
+        err << "qdxflash: pack: " << error << '\n';
         return kExitFailed;
     }
     out << "packed " << command.outputPath << ": " << image.size() << " bytes, checksum "

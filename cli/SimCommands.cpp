@@ -1,9 +1,12 @@
 // sim create, sim export and info.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "cli/Commands.h"
 #include "engine/CFlashEngine.h"
+#include "sim/AtomicFile.h"
 #include "sim/SimPlayer.h"
 
 namespace qdx::cli {
@@ -62,9 +65,27 @@ int RunSimExport(const CliCommand& command, std::ostream& out, std::ostream& err
             return kExitUsage;
         }
     }
-    std::ofstream raw(command.rawPath, std::ios::binary | std::ios::trunc);
-    if (!raw || !player->ExportRaw(raw, range.first, range.last) || !raw.flush()) {
-        err << "qdxflash: sim export: cannot write " << command.rawPath << '\n';
+    if (sim::SameFile(command.rawPath, command.playerPath)) {
+        err << "qdxflash: sim export: " << command.rawPath
+            << " is the player file itself; give the raw output a file of its own\n";
+        return kExitUsage;
+    }
+    // A failure (a full disk) leaves no partial file behind.
+    sim::AtomicFile raw;
+    if (!raw.Open(command.rawPath, sim::AtomicFile::NonRegular::WriteDirectly, &error)) {
+        err << "qdxflash: sim export: " << error << '\n';
+        return kExitFailed;
+    }
+    errno = 0;
+    if (!player->ExportRaw(raw.Stream(), range.first, range.last)) {
+        const int cause = errno;
+        raw.Discard();
+        err << "qdxflash: sim export: cannot write " << command.rawPath
+            << (cause ? std::string(": ") + std::strerror(cause) : std::string()) << '\n';
+        return kExitFailed;
+    }
+    if (!raw.Commit(&error)) {
+        err << "qdxflash: sim export: " << error << '\n';
         return kExitFailed;
     }
     out << "exported blocks " << range.first << "-" << range.last << " to " << command.rawPath

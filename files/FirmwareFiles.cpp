@@ -69,33 +69,67 @@ std::vector<std::string> ListDirectory(const std::string& dir) {
     return names;
 }
 
-std::string FindFileInProgramDir(const std::string& dir, const std::vector<std::string>& listing,
-                                 std::string_view pattern) {
+std::vector<std::string> FindCandidatesInProgramDir(const std::string& dir,
+                                                    const std::vector<std::string>& listing,
+                                                    std::string_view pattern) {
     const std::string lower = Transformed(pattern, [](int c) { return std::tolower(c); });
     const std::string upper = Transformed(pattern, [](int c) { return std::toupper(c); });
+    std::vector<std::string> candidates;
     for (const std::string& name : listing) {
         if (name.empty() || name.front() == '.') {
             continue;
         }
         if (name.find(lower) != std::string::npos || name.find(upper) != std::string::npos) {
-            return dir + kPathSeparator + name;
+            candidates.push_back(dir + kPathSeparator + name);
         }
     }
-    return {};
+    return candidates;
 }
+
+std::string FindFileInProgramDir(const std::string& dir, const std::vector<std::string>& listing,
+                                 std::string_view pattern) {
+    const std::vector<std::string> candidates = FindCandidatesInProgramDir(dir, listing, pattern);
+    return candidates.empty() ? std::string() : candidates.front();
+}
+
+namespace {
+
+// The one candidate of a search, or the message that refuses the search.
+std::optional<std::string> OneCandidate(const std::string& dir, const DirectoryLister& list,
+                                        std::string_view pattern, const char* missing,
+                                        const char* ambiguous, std::string& found) {
+    const std::vector<std::string> candidates = FindCandidatesInProgramDir(dir, list(dir), pattern);
+    if (candidates.empty()) {
+        return std::string(missing);
+    }
+    if (candidates.size() > 1) {
+        std::string message = ambiguous;
+        for (std::size_t i = 0; i < candidates.size(); ++i) {
+            const std::size_t cut = candidates[i].find_last_of(kPathSeparator);
+            message += (i ? "、" : "") + candidates[i].substr(cut + 1);
+        }
+        return message;
+    }
+    found = candidates.front();
+    return std::nullopt;
+}
+
+}  // namespace
 
 std::optional<std::string> FindFirmwareFiles(const std::string& dir, const DirectoryLister& list,
                                              JobOptions& options, FirmwarePaths& paths) {
     SwitchOnJobOptions(options);
     paths.imPmPath = kBuiltinImagePath;
-    std::string uit = FindFileInProgramDir(dir, list(dir), ".uit");
-    if (uit.empty()) {
-        return std::string(texts::kUitMissing);
+    std::string uit;
+    if (auto refused =
+            OneCandidate(dir, list, ".uit", texts::kUitMissing, texts::kUitAmbiguous, uit)) {
+        return refused;
     }
     paths.uitPath = uit;
-    std::string font = FindFileInProgramDir(dir, list(dir), ".hzk");
-    if (font.empty()) {
-        return std::string(texts::kHzkMissing);
+    std::string font;
+    if (auto refused =
+            OneCandidate(dir, list, ".hzk", texts::kHzkMissing, texts::kHzkAmbiguous, font)) {
+        return refused;
     }
     paths.fontPath = font;
     return std::nullopt;

@@ -12,6 +12,16 @@ std::unique_ptr<PlayerSource> PlayerSource::Prepare(const PlayerTarget& target,
         return source;
     }
     std::string problem;
+    switch (source->m_lock.Acquire(target.path, &problem)) {
+        case sim::PlayerFileLock::Result::Locked:
+            break;
+        case sim::PlayerFileLock::Result::Busy:
+            *error = "player file " + target.path + " is in use by another program";
+            return nullptr;
+        case sim::PlayerFileLock::Result::Failed:
+            *error = "cannot use player file " + target.path + ": " + problem;
+            return nullptr;
+    }
     std::unique_ptr<sim::SimPlayer> player = sim::SimPlayer::Load(target.path, &problem);
     if (!player) {
         *error = "cannot use player file " + target.path + ": " + problem;
@@ -19,21 +29,21 @@ std::unique_ptr<PlayerSource> PlayerSource::Prepare(const PlayerTarget& target,
     }
     source->m_player = std::move(player);
     if (!target.tracePath.empty()) {
-        source->m_trace.open(target.tracePath, std::ios::out | std::ios::trunc);
-        if (!source->m_trace) {
-            *error = "cannot write trace file " + target.tracePath;
+        if (!source->m_trace.Open(target.tracePath, sim::AtomicFile::NonRegular::WriteDirectly,
+                                  &problem)) {
+            *error = "cannot write trace file: " + problem;
             return nullptr;
         }
+        source->m_tracing = true;
     }
     return source;
 }
 
 DeviceHandle PlayerSource::Open(std::string* why) {
     if (Simulated()) {
-        m_simDevice =
-            std::make_shared<sim::SimDevice>(m_player, m_target.faults, m_target.latency);
-        if (m_trace.is_open()) {
-            m_simDevice->SetTrace(&m_trace);
+        m_simDevice = std::make_shared<sim::SimDevice>(m_player, m_target.faults, m_target.latency);
+        if (m_tracing) {
+            m_simDevice->SetTrace(&m_trace.Stream());
         }
         return m_simDevice;
     }
@@ -48,13 +58,25 @@ bool PlayerSource::Finish(std::string* error) {
     if (!Simulated()) {
         return true;
     }
-    if (m_trace.is_open()) {
-        m_trace.flush();
-    }
     // The flash has changed whatever the ending, so the player is saved after failures too.
     std::string problem;
-    if (!m_player->Save(m_target.path, &problem)) {
+    const bool saved = m_player->Save(m_target.path, &problem);
+    m_lock.Release();
+    if (!saved) {
         *error = "cannot save player file " + m_target.path + ": " + problem;
+        return false;
+    }
+    return true;
+}
+
+bool PlayerSource::FinishTrace(std::string* error) {
+    if (!m_tracing) {
+        return true;
+    }
+    m_tracing = false;
+    std::string problem;
+    if (!m_trace.Commit(&problem)) {
+        *error = "trace file: " + problem;
         return false;
     }
     return true;

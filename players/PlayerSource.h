@@ -4,11 +4,12 @@
 #pragma once
 
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <string>
 
+#include "sim/AtomicFile.h"
 #include "sim/FaultPlan.h"
+#include "sim/PlayerFileLock.h"
 #include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
 #include "transport/Device.h"
@@ -29,17 +30,20 @@ struct PlayerTarget {
 
 class PlayerSource {
 public:
-    // Loads a simulated player's file and opens its trace file, or only remembers a disk's
-    // path. Null with *error set when the player file or the trace file cannot be used.
+    // Takes a simulated player's file for this program alone, loads it and prepares its trace
+    // file, or only remembers a disk's path. Null with *error set when the player file is in use
+    // by another program, cannot be used, or the trace file cannot be written.
     static std::unique_ptr<PlayerSource> Prepare(const PlayerTarget& target, std::string* error);
 
     // An open device on the player, or null with the reason (and the fix, where there is one)
     // in *why. A disk is opened only after the disk check has found it to be a player.
     DeviceHandle Open(std::string* why);
 
-    // After the job: a simulated player's flash is saved to its file as the job left it and its
-    // trace is flushed. Nothing for a disk. False with *error set when that fails.
+    // After the job: a simulated player's flash is saved to its file as the job left it, and
+    // the player file is free again. Nothing for a disk. False with *error set when that fails.
     bool Finish(std::string* error);
+    // Puts the trace file in place. False with *error set when it could not be written whole.
+    bool FinishTrace(std::string* error);
 
     bool Simulated() const { return m_target.kind == PlayerTarget::Kind::Sim; }
     const PlayerTarget& Target() const { return m_target; }
@@ -52,7 +56,9 @@ private:
     PlayerTarget m_target;
     std::shared_ptr<sim::SimPlayer> m_player;
     std::shared_ptr<sim::SimDevice> m_simDevice;
-    std::ofstream m_trace;
+    sim::PlayerFileLock m_lock;
+    sim::AtomicFile m_trace;
+    bool m_tracing = false;
 };
 
 }  // namespace qdx::players

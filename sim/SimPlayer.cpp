@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +11,7 @@
 #include "engine/facts/ChipTable.h"
 #include "engine/facts/FlashLayout.h"
 #include "engine/facts/KernelBlock.h"
+#include "sim/AtomicFile.h"
 #include "sim/SimFile.h"
 
 namespace qdx::sim {
@@ -305,40 +306,42 @@ bool SimPlayer::WriteFile(std::ostream& out) const {
 }
 
 bool SimPlayer::Save(const std::string& path, std::string* error) const {
-    namespace fs = std::filesystem;
-    // A unique name beside the target, so the rename stays on one file system.
-    const std::string temp =
-        path + ".tmp" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    bool ok = false;
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            *error = "cannot create " + temp;
-            return false;
-        }
-        ok = WriteFile(out);
-        out.close();
-        ok = ok && !out.fail();
-    }
-    std::error_code ec;
-    if (!ok) {
-        fs::remove(temp, ec);
-        *error = "cannot write " + temp;
+    AtomicFile file;
+    if (!file.Open(path, AtomicFile::NonRegular::Refuse, error)) {
         return false;
     }
-    fs::rename(temp, path, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        *error = "cannot replace " + path + ": " + ec.message();
+    errno = 0;
+    if (!WriteFile(file.Stream())) {
+        const int cause = errno;
+        file.Discard();
+        *error = "cannot write " + path + (cause ? ": " + std::string(std::strerror(cause)) : "");
         return false;
     }
-    return true;
+    return file.Commit(error);
 }
 
 std::unique_ptr<SimPlayer> SimPlayer::Load(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
+    namespace fs = std::filesystem;
+    const fs::path filePath(std::u8string(path.begin(), path.end()));
+    std::error_code statusError;
+    const fs::file_status status = fs::status(filePath, statusError);
+    if (statusError) {
+        *error = path + ": " +
+                 (statusError == std::errc::no_such_file_or_directory ? std::string("no such file")
+                                                                      : statusError.message());
+        return nullptr;
+    }
+    // Opening a FIFO would wait for a writer forever, and a device is no player file.
+    if (!fs::is_regular_file(status)) {
+        *error =
+            path + (fs::is_directory(status) ? " is a directory"
+                                             : " is not a regular file (a device, FIFO or socket)");
+        return nullptr;
+    }
+    errno = 0;
+    std::ifstream in(filePath, std::ios::binary);
     if (!in) {
-        *error = "cannot open " + path;
+        *error = "cannot open " + path + (errno ? ": " + std::string(std::strerror(errno)) : "");
         return nullptr;
     }
     in.seekg(0, std::ios::end);

@@ -24,10 +24,13 @@ public:
     static std::unique_ptr<SimPlayer> CreateFactory(std::uint8_t deviceCode, bool twoChips,
                                                     const std::vector<std::uint32_t>& badBlocks,
                                                     std::string* error);
-    // Null with *error set for a missing, unreadable or corrupt file.
+    // Null with *error set for a missing, unreadable or corrupt file, or for anything that is no
+    // regular file.
     static std::unique_ptr<SimPlayer> Load(const std::string& path, std::string* error);
-    // Writes the player to a temporary file beside path and renames it over path; false with
-    // *error set when that fails, leaving any previous file at path as it was.
+    // Writes the player to a temporary file beside the file path names (through symbolic links)
+    // and puts it in that file's place with its permissions; false with *error set when that
+    // fails, leaving any previous file at path as it was. Player files are regular files: any
+    // other kind of file at path is refused.
     bool Save(const std::string& path, std::string* error) const;
 
     // Raw NAND of blocks first..last inclusive: per sector 512 data bytes then 16 spare bytes.

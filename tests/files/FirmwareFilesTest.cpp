@@ -106,6 +106,36 @@ TEST(FindFirmwareFiles, MissingFontKeepsTheNewUitAndTheOldFont) {
     EXPECT_EQ(paths.fontPath, "old.hzk");
 }
 
+TEST(FindFirmwareFiles, MoreThanOneCandidateIsRefusedAndNamed) {
+    // A stale copy beside the file must never be taken because the listing happens to put it first.
+    struct Case {
+        std::vector<std::string> names;
+        std::string message;  // empty: found
+    };
+    const Case cases[] = {
+        {{"player.uit.bak", "player.uit", "font.hzk"},
+         std::string(texts::kUitAmbiguous) + "player.uit.bak、player.uit"},
+        {{"player.uit", "font.hzk", "FONT.HZK"},
+         std::string(texts::kHzkAmbiguous) + "font.hzk、FONT.HZK"},
+        {{"player.uit", ".player.uit.swp", "font.hzk", "Font.Hzk"}, ""},  // neither counts
+    };
+    for (const Case& c : cases) {
+        CountingLister lister{c.names};
+        JobOptions options;
+        FirmwarePaths paths{"bin", "old.uit", "old.hzk"};
+        const std::optional<std::string> refused =
+            FindFirmwareFiles(kDir, lister.Lister(), options, paths);
+        if (c.message.empty()) {
+            EXPECT_EQ(refused, std::nullopt);
+            EXPECT_EQ(paths.uitPath, InDir("player.uit"));
+            EXPECT_EQ(paths.fontPath, InDir("font.hzk"));
+        } else {
+            EXPECT_EQ(refused, c.message);
+            EXPECT_EQ(paths.fontPath, "old.hzk") << "nothing is taken from a refused search";
+        }
+    }
+}
+
 TEST(ListDirectory, ListsFilesAndDirectoriesAndNothingForAMissingDirectory) {
     namespace fs = std::filesystem;
     fs::path dir =

@@ -253,6 +253,8 @@ TEST_F(SgNodeTest, OpenUsesTheSgNodeReadWriteAndSendsOnIt) {
     ASSERT_EQ(system->opened.size(), 1u);
     EXPECT_EQ(system->opened[0].first, "/dev/sg2");
     EXPECT_EQ(system->opened[0].second & O_ACCMODE, O_RDWR);
+    // Exclusively, and without waiting for another program's hold: one program per player.
+    EXPECT_EQ(system->opened[0].second & (O_EXCL | O_NONBLOCK), O_EXCL | O_NONBLOCK);
 
     EXPECT_TRUE(device->Send(BuildFormat()));
     ASSERT_EQ(system->requests.size(), 1u);
@@ -268,7 +270,8 @@ TEST_F(SgNodeTest, OpenFailuresSayWhyAndHowToFixThem) {
         {EACCES, {"/dev/sdb", "/dev/sg2", "permission denied", "70-qdx-player.rules", "plugdev"}},
         {EPERM, {"permission denied", "plugdev"}},
         {ENOENT, {"no such device"}},
-        {EBUSY, {std::strerror(EBUSY)}},
+        {EBUSY, {"/dev/sdb", "in use by another program"}},
+        {EIO, {std::strerror(EIO)}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error);

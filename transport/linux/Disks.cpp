@@ -1,6 +1,9 @@
 // Linux: disks from sysfs and the kernel's mount and swap tables.
 #include "transport/Disks.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "transport/linux/DiskSafety.h"
 
 namespace qdx {
@@ -10,6 +13,12 @@ std::vector<DiskInfo> ListDisks() {
 }
 
 bool CheckPlayerDisk(const std::string& path, std::string* why) {
+    // A path that names nothing must not be judged by the name of its last part.
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
+        *why = path + ": no such device (qdxflash list shows the candidates)";
+        return false;
+    }
     return CheckPlayerDisk(path, CurrentSystemView(), why);
 }
 

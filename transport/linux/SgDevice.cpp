@@ -203,14 +203,18 @@ DeviceHandle OpenSgDevice(const std::string& path, std::string* why,
     if (node.empty()) {
         return nullptr;
     }
-    // O_NONBLOCK keeps open from waiting on another process's exclusive hold; SG_IO itself is
-    // synchronous regardless.
-    int fd = system->Open(node, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    // One program at a time per player: the sg driver's O_EXCL keeps every other open out until
+    // we close, and with O_NONBLOCK a node held by another program answers EBUSY at once
+    // instead of waiting. SG_IO itself is synchronous regardless.
+    int fd = system->Open(node, O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC);
     if (fd < 0) {
         int error = -fd;
         std::string where = node == path ? path : path + " (" + node + ")";
         if (error == EACCES || error == EPERM) {
             *why = where + ": permission denied; " + kPermissionFix;
+        } else if (error == EBUSY) {
+            *why = where + ": the player is in use by another program; wait until it has "
+                           "finished, or close it";
         } else if (error == ENOENT || error == ENXIO || error == ENODEV) {
             *why = where + ": no such device";
         } else {
