@@ -6,11 +6,12 @@
 #include <random>
 #include <system_error>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -33,39 +34,58 @@ std::string ErrorText(int error) {
     return std::strerror(error);
 }
 
-// A short name beside the target, so that a target name near the system's limit still leaves
-// room, and the rename stays on one file system.
-std::string TempBeside(const fs::path& target, std::string* error) {
-    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
 #ifdef _WIN32
-    std::random_device random;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        const fs::path temp = dir / (".qdx-" + std::to_string(random()) + ".tmp");
-        const HANDLE handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(handle);
-            return StringOf(temp);
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS) {
-            break;
-        }
-    }
-    *error = "cannot create a temporary file in " + StringOf(dir);
-    return {};
-#else
-    std::string pattern = StringOf(dir / ".qdx-XXXXXX");
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-        *error = "cannot create a temporary file in " + StringOf(dir) + ": " + ErrorText(errno);
-        return {};
-    }
-    ::close(fd);
-    return pattern;
-#endif
+int OpenForWriting(const fs::path& path, bool create) {
+    return ::_wopen(path.c_str(), _O_WRONLY | _O_BINARY | (create ? _O_CREAT | _O_EXCL : 0),
+                    _S_IREAD | _S_IWRITE);
 }
+int WriteSome(int fd, const char* bytes, std::size_t count) {
+    return ::_write(fd, bytes, static_cast<unsigned>(count));
+}
+int CloseFd(int fd) {
+    return ::_close(fd);
+}
+#else
+int OpenForWriting(const fs::path& path, bool create) {
+    return ::open(path.c_str(), O_WRONLY | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0), 0600);
+}
+ssize_t WriteSome(int fd, const char* bytes, std::size_t count) {
+    return ::write(fd, bytes, count);
+}
+int CloseFd(int fd) {
+    return ::close(fd);
+}
+#endif
 
 }  // namespace
+
+bool DescriptorBuffer::Flush() {
+    const char* next = pbase();
+    while (next < pptr()) {
+        const auto written = WriteSome(m_fd, next, static_cast<std::size_t>(pptr() - next));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            m_error = errno;
+            break;
+        }
+        next += written;
+    }
+    setp(m_buffer.data(), m_buffer.data() + m_buffer.size());
+    return m_error == 0;
+}
+
+DescriptorBuffer::int_type DescriptorBuffer::overflow(int_type c) {
+    if (m_error != 0 || !Flush()) {
+        return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+    }
+    return traits_type::not_eof(c);
+}
 
 std::string FollowLinks(const std::string& path) {
     fs::path target = PathOf(path);
@@ -89,6 +109,13 @@ AtomicFile::~AtomicFile() {
     Discard();
 }
 
+void AtomicFile::CloseDescriptor() {
+    if (m_fd >= 0) {
+        CloseFd(m_fd);
+        m_fd = -1;
+    }
+}
+
 bool AtomicFile::Open(const std::string& path, NonRegular nonRegular, std::string* error) {
     Discard();
     m_target = FollowLinks(path);
@@ -105,39 +132,47 @@ bool AtomicFile::Open(const std::string& path, NonRegular nonRegular, std::strin
             *error = path + " is not a regular file (a device, FIFO or socket)";
             return false;
         }
-        errno = 0;
-        m_stream.open(target, std::ios::binary | std::ios::out);
-        if (!m_stream) {
-            *error = "cannot write " + path + (errno ? ": " + ErrorText(errno) : std::string());
+        m_fd = OpenForWriting(target, false);
+        if (m_fd < 0) {
+            *error = "cannot write " + path + ": " + ErrorText(errno);
             return false;
         }
-        m_open = true;
-        return true;
-    }
-    m_temp = TempBeside(target, error);
-    if (m_temp.empty()) {
-        return false;
-    }
-#ifndef _WIN32
-    // The new file takes the old one's permissions and owner; a new file gets the usual ones.
-    struct stat old {};
-    if (exists && ::stat(m_target.c_str(), &old) == 0) {
-        ::chmod(m_temp.c_str(), old.st_mode & 07777);
-        if (::chown(m_temp.c_str(), old.st_uid, old.st_gid) != 0) {
-            // Only root may give a file away; the file then stays the writer's.
-        }
     } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::chmod(m_temp.c_str(), 0666 & ~mask);
-    }
+        // A short name beside the target: a target name near the system's limit still leaves
+        // room, and the rename stays on one file system.
+        const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+        std::random_device random;
+        for (int attempt = 0; attempt < 32 && m_fd < 0; ++attempt) {
+            const fs::path temp = dir / (".qdx-" + std::to_string(random() % 100000000u));
+            m_fd = OpenForWriting(temp, true);
+            if (m_fd >= 0) {
+                m_temp = StringOf(temp);
+            } else if (errno != EEXIST) {
+                *error = "cannot create a file in " + StringOf(dir) + ": " + ErrorText(errno);
+                return false;
+            }
+        }
+        if (m_fd < 0) {
+            *error = "cannot create a file in " + StringOf(dir);
+            return false;
+        }
+#ifndef _WIN32
+        // The new file takes the old one's permissions and owner; a new file the usual ones.
+        struct stat old {};
+        if (exists && ::stat(m_target.c_str(), &old) == 0) {
+            ::fchmod(m_fd, old.st_mode & 07777);
+            if (::fchown(m_fd, old.st_uid, old.st_gid) != 0) {
+                // Only root may give a file away; the file then stays the writer's.
+            }
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            ::fchmod(m_fd, 0666 & ~mask);
+        }
 #endif
-    m_stream.open(PathOf(m_temp), std::ios::binary | std::ios::out | std::ios::trunc);
-    if (!m_stream) {
-        *error = "cannot write " + m_temp;
-        Discard();
-        return false;
     }
+    m_buffer.Attach(m_fd);
+    m_stream.clear();
     m_open = true;
     return true;
 }
@@ -147,38 +182,33 @@ bool AtomicFile::Commit(std::string* error) {
         *error = "nothing to write";
         return false;
     }
-    errno = 0;
-    m_stream.flush();
-    const int flushError = errno;
-    const bool written = static_cast<bool>(m_stream);
-    m_stream.close();
-    const int closeError = errno;
-    if (!written || m_stream.fail()) {
-        const int cause = flushError != 0 ? flushError : closeError;
+    m_open = false;
+    bool written = m_buffer.Flush() && m_stream.good();
+    int cause = m_buffer.Error();
+#ifndef _WIN32
+    // On disk before it takes the target's place, so a crash leaves the old file or the new one.
+    if (written && !m_temp.empty() && ::fsync(m_fd) != 0) {
+        written = false;
+        cause = errno;
+    }
+#endif
+    if (CloseFd(m_fd) != 0 && written) {
+        written = false;
+        cause = errno;
+    }
+    m_fd = -1;
+    if (!written) {
         *error = "cannot write " + m_target + (cause ? ": " + ErrorText(cause) : std::string());
         Discard();
         return false;
     }
-    m_open = false;
     if (m_temp.empty()) {
         return true;
     }
 #ifndef _WIN32
-    // On disk before it takes the target's place, so a crash leaves the old file or the new one.
-    const int fd = ::open(m_temp.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        const bool synced = ::fsync(fd) == 0;
-        const int syncError = errno;
-        ::close(fd);
-        if (!synced) {
-            *error = "cannot write " + m_target + ": " + ErrorText(syncError);
-            Discard();
-            return false;
-        }
-    }
     if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
-        const int renameError = errno;
-        *error = "cannot replace " + m_target + ": " + ErrorText(renameError);
+        cause = errno;
+        *error = "cannot replace " + m_target + ": " + ErrorText(cause);
         Discard();
         return false;
     }
@@ -196,9 +226,8 @@ bool AtomicFile::Commit(std::string* error) {
 }
 
 void AtomicFile::Discard() {
-    if (m_stream.is_open()) {
-        m_stream.close();
-    }
+    CloseDescriptor();
+    m_buffer.Attach(-1);
     m_stream.clear();
     m_open = false;
     if (!m_temp.empty()) {

@@ -6,7 +6,9 @@
 // caller allows it, since replacing a device node with a file would be wrong.
 #pragma once
 
-#include <fstream>
+#include <array>
+#include <ostream>
+#include <streambuf>
 #include <string>
 
 namespace qdx::sim {
@@ -17,6 +19,30 @@ std::string FollowLinks(const std::string& path);
 
 // True when both paths exist and name the same file (through links and hard links).
 bool SameFile(const std::string& a, const std::string& b);
+
+// A buffered output on a file descriptor that remembers why a write failed.
+class DescriptorBuffer : public std::streambuf {
+public:
+    DescriptorBuffer() { setp(m_buffer.data(), m_buffer.data() + m_buffer.size()); }
+    // Writes to fd from now on; whatever was buffered for the previous one is dropped.
+    void Attach(int fd) {
+        m_fd = fd;
+        m_error = 0;
+        setp(m_buffer.data(), m_buffer.data() + m_buffer.size());
+    }
+    // Writes what is buffered; false with Error() set when the system refused.
+    bool Flush();
+    int Error() const { return m_error; }
+
+protected:
+    int_type overflow(int_type c) override;
+    int sync() override { return Flush() ? 0 : -1; }
+
+private:
+    int m_fd = -1;
+    int m_error = 0;
+    std::array<char, 65536> m_buffer{};
+};
 
 class AtomicFile {
 public:
@@ -38,7 +64,11 @@ public:
     void Discard();
 
 private:
-    std::ofstream m_stream;
+    void CloseDescriptor();
+
+    DescriptorBuffer m_buffer;
+    std::ostream m_stream{&m_buffer};
+    int m_fd = -1;
     std::string m_target;
     std::string m_temp;  // empty when writing directly
     bool m_open = false;
