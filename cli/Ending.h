@@ -27,7 +27,4 @@ Ending DeriveEnding(const JobObservation& job);
 // True for the status texts that open an image write or its backup.
 bool IsImageStageStatus(const std::string& status);
 
-// A JSON string literal, quotes included; UTF-8 passes through unchanged.
-std::string JsonString(const std::string& text);
-
 }  // namespace qdx::cli

@@ -1,13 +1,21 @@
 #include "cli/Reporter.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace qdx::cli {
 
 namespace {
+
 constexpr int kBarWidth = 40;
+
+// One event, one line: the keys in the order given, no spaces, UTF-8 as it is. Texts are not
+// checked for UTF-8 elsewhere (a file name may hold any bytes); invalid bytes become U+FFFD.
+void WriteEvent(std::ostream& out, const nlohmann::ordered_json& event) {
+    out << event.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
+
+}  // namespace
 
 void Reporter::EndBarLine() {
     if (m_barOnLine) {
@@ -20,7 +28,7 @@ void Reporter::Show(const std::string& text) {
     std::lock_guard lock(m_mutex);
     m_messages.push_back(text);
     if (m_mode == ReportMode::Events) {
-        m_out << "{\"event\":\"message\",\"text\":" << JsonString(text) << "}\n";
+        WriteEvent(m_out, {{"event", "message"}, {"text", text}});
     } else {
         EndBarLine();
         m_out << "[message] " << text << '\n';
@@ -37,7 +45,7 @@ bool Reporter::SetText(const std::string& text) {
     m_lastStatus = text;
     m_imageStageReached = m_imageStageReached || IsImageStageStatus(text);
     if (m_mode == ReportMode::Events) {
-        m_out << "{\"event\":\"status\",\"text\":" << JsonString(text) << "}\n";
+        WriteEvent(m_out, {{"event", "status"}, {"text", text}});
     } else {
         EndBarLine();
         m_out << text << '\n';
@@ -50,7 +58,7 @@ bool Reporter::SetPosition(int position) {
     std::lock_guard lock(m_mutex);
     switch (m_mode) {
         case ReportMode::Events:
-            m_out << "{\"event\":\"progress\",\"value\":" << position << "}\n";
+            WriteEvent(m_out, {{"event", "progress"}, {"value", position}});
             break;
         case ReportMode::TerminalPlain:
             m_out << "progress " << position << '\n';
@@ -71,11 +79,11 @@ bool Reporter::SetPosition(int position) {
 void Reporter::Finish(Ending ending, std::optional<std::uint32_t> exitCode) {
     std::lock_guard lock(m_mutex);
     if (m_mode == ReportMode::Events) {
-        m_out << "{\"event\":\"end\",\"ending\":\"" << EndingName(ending) << '"';
+        nlohmann::ordered_json event = {{"event", "end"}, {"ending", EndingName(ending)}};
         if (exitCode) {
-            m_out << ",\"exitCode\":" << *exitCode;
+            event["exitCode"] = *exitCode;
         }
-        m_out << "}\n";
+        WriteEvent(m_out, event);
     } else {
         EndBarLine();
         m_out << "ending: " << EndingName(ending);
