@@ -1,9 +1,14 @@
 #include "cli/CommandLine.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <set>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <sstream>
 
 #include "engine/facts/ChipTable.h"
 
@@ -26,55 +31,60 @@ const char* const kUsageAll =
     "qdxflash COMMAND --help describes a command. Exit status: 0 success, 1 the job or check\n"
     "failed, 2 bad arguments or a player file that cannot be used.\n";
 
-const std::map<std::string, const char*> kUsageByTopic = {
-    {"sim",
-     "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...]\n"
-     "       qdxflash sim export PLAYER RAW [--blocks FIRST-LAST]\n"},
-    {"sim create",
-     "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...]\n"
-     "\n"
-     "Makes a simulated player as it leaves the factory: formatted, with a valid kernel block.\n"
-     "CODE is a device code of the chip table (0x73 or 115); --two-chips fits two identical\n"
-     "chips; --bad marks blocks bad at the factory.\n"},
-    {"sim export",
-     "usage: qdxflash sim export PLAYER RAW [--blocks FIRST-LAST]\n"
-     "\n"
-     "Writes the raw NAND of the player to RAW: for every sector in ascending order its 512 data\n"
-     "bytes, then its 16 spare bytes. --blocks limits it to a range of blocks (inclusive).\n"},
-    {"info",
-     "usage: qdxflash info (--sim PLAYER | --device PATH)\n"
-     "\n"
-     "Identifies the chip, finds the bad blocks and the kernel block, and shows the areas a\n"
-     "download writes and the backup plan. Writes nothing.\n"},
-    {"download",
-     "usage: qdxflash download (--sim PLAYER | --device PATH) --uit FILE --hzk FILE\n"
-     "                         [--impm FILE] [--events] [--fault SPEC]... [--trace FILE]\n"
-     "                         [--latency-us N]\n"
-     "\n"
-     "Formats the player and writes the IM/PM (built in unless --impm), UIT and font images,\n"
-     "each with a backup copy, all verified.\n"
-     "  --events      one JSON object a line on standard output instead of the display\n"
-     "  --fault SPEC  (simulated players) fail-command=N, unplug-after=N, fail=SUB@SECTOR,\n"
-     "                corrupt-read=SECTOR, weak-sector=SECTOR, format-fails\n"
-     "  --trace FILE  (simulated players) one line \"SUB ARGUMENT\" per vendor command\n"
-     "  --latency-us N  (simulated players) wait N microseconds per command, to show a\n"
-     "                download at the pace of a real player\n"},
-    {"check",
-     "usage: qdxflash check FILE...\n"
-     "\n"
-     "Shows each image's key, checksum, payload size and the segments it needs on small-page\n"
-     "and large-page chips. Exit 0 when all are valid images, 1 otherwise.\n"},
-    {"pack",
-     "usage: qdxflash pack PAYLOAD -o IMAGE\n"
-     "\n"
-     "Writes IMAGE: the header with key and checksum, then PAYLOAD. At most 5 MiB in all.\n"},
-    {"list",
-     "usage: qdxflash list\n"
-     "\n"
-     "Lists the disks that may be players: removable USB disks that hold nothing of the running\n"
-     "system, with their node, size, USB vendor:product ids, SCSI generic node and whether you\n"
-     "may open it; then the disks that are refused, and why.\n"},
-};
+const char* const kUsageSim =
+    "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...]\n"
+    "       qdxflash sim export PLAYER RAW [--blocks FIRST-LAST]\n";
+
+const char* const kUsageSimCreate =
+    "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...]\n"
+    "\n"
+    "Makes a simulated player as it leaves the factory: formatted, with a valid kernel block.\n"
+    "CODE is a device code of the chip table (0x73 or 115); --two-chips fits two identical\n"
+    "chips; --bad marks blocks bad at the factory.\n";
+
+const char* const kUsageSimExport =
+    "usage: qdxflash sim export PLAYER RAW [--blocks FIRST-LAST]\n"
+    "\n"
+    "Writes the raw NAND of the player to RAW: for every sector in ascending order its 512 data\n"
+    "bytes, then its 16 spare bytes. --blocks limits it to a range of blocks (inclusive).\n";
+
+const char* const kUsageInfo =
+    "usage: qdxflash info (--sim PLAYER | --device PATH)\n"
+    "\n"
+    "Identifies the chip, finds the bad blocks and the kernel block, and shows the areas a\n"
+    "download writes and the backup plan. Writes nothing.\n";
+
+const char* const kUsageDownload =
+    "usage: qdxflash download (--sim PLAYER | --device PATH) --uit FILE --hzk FILE\n"
+    "                         [--impm FILE] [--events] [--fault SPEC]... [--trace FILE]\n"
+    "                         [--latency-us N]\n"
+    "\n"
+    "Formats the player and writes the IM/PM (built in unless --impm), UIT and font images,\n"
+    "each with a backup copy, all verified.\n"
+    "  --events      one JSON object a line on standard output instead of the display\n"
+    "  --fault SPEC  (simulated players) fail-command=N, unplug-after=N, fail=SUB@SECTOR,\n"
+    "                corrupt-read=SECTOR, weak-sector=SECTOR, format-fails\n"
+    "  --trace FILE  (simulated players) one line \"SUB ARGUMENT\" per vendor command\n"
+    "  --latency-us N  (simulated players) wait N microseconds per command, to show a\n"
+    "                download at the pace of a real player\n";
+
+const char* const kUsageCheck =
+    "usage: qdxflash check FILE...\n"
+    "\n"
+    "Shows each image's key, checksum, payload size and the segments it needs on small-page\n"
+    "and large-page chips. Exit 0 when all are valid images, 1 otherwise.\n";
+
+const char* const kUsagePack =
+    "usage: qdxflash pack PAYLOAD -o IMAGE\n"
+    "\n"
+    "Writes IMAGE: the header with key and checksum, then PAYLOAD. At most 5 MiB in all.\n";
+
+const char* const kUsageList =
+    "usage: qdxflash list\n"
+    "\n"
+    "Lists the disks that may be players: removable USB disks that hold nothing of the running\n"
+    "system, with their node, size, USB vendor:product ids, SCSI generic node and whether you\n"
+    "may open it; then the disks that are refused, and why.\n";
 
 bool ParseUnsigned(const std::string& text, std::uint32_t& value) {
     int base = 10;
@@ -101,66 +111,7 @@ std::string KnownChipCodes() {
     return list;
 }
 
-// Splits the words after the command into positional arguments and options. Options that take
-// a value accept "--name VALUE" and "--name=VALUE".
-struct SplitWords {
-    std::vector<std::string> positional;
-    std::multimap<std::string, std::string> options;
-    bool help = false;
-};
-
-bool Split(const std::vector<std::string>& words, const std::set<std::string>& withValue,
-           const std::set<std::string>& flags, const std::set<std::string>& repeatable,
-           SplitWords& split, std::string& error) {
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const std::string& word = words[i];
-        if (word == "--help" || word == "-h") {
-            split.help = true;
-            continue;
-        }
-        if (word.size() < 2 || word[0] != '-') {
-            split.positional.push_back(word);
-            continue;
-        }
-        std::string name = word;
-        std::optional<std::string> value;
-        if (std::size_t eq = word.find('='); eq != std::string::npos) {
-            name = word.substr(0, eq);
-            value = word.substr(eq + 1);
-        }
-        if (flags.count(name)) {
-            if (value) {
-                error = "option " + name + " takes no value";
-                return false;
-            }
-            value = "";
-        } else if (withValue.count(name)) {
-            if (!value) {
-                if (i + 1 >= words.size()) {
-                    error = "option " + name + " needs a value";
-                    return false;
-                }
-                value = words[++i];
-            }
-        } else {
-            error = "unknown option " + name;
-            return false;
-        }
-        if (split.options.count(name) && !repeatable.count(name)) {
-            error = "option " + name + " given twice";
-            return false;
-        }
-        split.options.emplace(name, *value);
-    }
-    return true;
-}
-
-std::optional<std::string> Option(const SplitWords& split, const std::string& name) {
-    auto it = split.options.find(name);
-    return it == split.options.end() ? std::nullopt : std::optional<std::string>(it->second);
-}
-
-ParseResult Fail(const std::string& error) {
+ParseResult Failure(const std::string& error) {
     return ParseResult{std::nullopt, error};
 }
 
@@ -175,9 +126,334 @@ ParseResult Help(const std::string& topic) {
     return Ok(command);
 }
 
-bool ParseTarget(const SplitWords& split, CliCommand& command, std::string& error) {
-    auto sim = Option(split, "--sim");
-    auto device = Option(split, "--device");
+// Every word of a dash and at least one more character is an option to us. CLI11 takes some of
+// them ("-5", "---x") for positional words; they are refused as unknown options all the same.
+bool LooksLikeOption(const std::string& word) {
+    return word.size() >= 2 && word[0] == '-';
+}
+
+// "--name=value" is the option "--name".
+std::string OptionName(const std::string& word) {
+    return word.substr(0, word.find('='));
+}
+
+// The usage texts are ours, word for word: CLI11 hands back the text a command was declared with.
+class UsageFormatter : public CLI::FormatterBase {
+public:
+    std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override {
+        return app->get_description();
+    }
+};
+
+// The words as given, and what CLI11 made of them.
+class Words {
+public:
+    Words(std::vector<std::string> words, const CLI::App& root)
+        : m_words(std::move(words)), m_root(root) {}
+
+    const std::vector<std::string>& All() const { return m_words; }
+
+    // True when CLI11 took WORD, at least once, for something else than an option's value or an
+    // extra word: for an option's name (with its value after '='), or for the "--" and "++" with
+    // which it ends a command's options and the command itself.
+    bool Consumed(const std::string& word) const {
+        const auto given = std::count(m_words.begin(), m_words.end(), word);
+        return static_cast<std::size_t>(given) > Kept(m_root, word);
+    }
+
+private:
+    // How often WORD is an option's value or an extra word of APP or a command below it.
+    static std::size_t Kept(const CLI::App& app, const std::string& word) {
+        const std::vector<std::string> extras = app.remaining();
+        auto kept = static_cast<std::size_t>(std::count(extras.begin(), extras.end(), word));
+        for (const CLI::Option* option : app.get_options()) {
+            kept += std::count(option->results().begin(), option->results().end(), word);
+        }
+        for (const CLI::App* command : app.get_subcommands()) {
+            kept += Kept(*command, word);
+        }
+        return kept;
+    }
+
+    const std::vector<std::string> m_words;
+    const CLI::App& m_root;
+};
+
+// One command of the tool: a CLI11 subcommand with its options, and what is checked once CLI11
+// has split the words. A group (sim) holds further commands and nothing else.
+//
+// Positional words are left to CLI11's extras rather than declared: a declared list of
+// positionals would split a file named "[a,b]" into two.
+class Command {
+public:
+    // Turns what the command's words said into the command, once the shared checks passed.
+    using Finish = std::function<ParseResult()>;
+
+    Command(CLI::App* app, std::string topic, bool group, const Words& words)
+        : m_app(app), m_topic(std::move(topic)), m_group(group), m_words(words) {
+        m_app->allow_extras();
+        if (m_group) {
+            // One command below it; a second command name is an ordinary word.
+            m_app->require_subcommand(0, 1);
+        } else {
+            m_help = m_app->add_flag("-h,--help");
+        }
+    }
+
+    // Options, named as CLI11 names them ("--chip", "-o,--output"). The first name is the one
+    // errors show.
+    CLI::Option* Value(const std::string& names) { return Declare(names, Kind::Value); }
+    CLI::Option* Repeatable(const std::string& names) { return Declare(names, Kind::Repeatable); }
+    CLI::Option* Flag(const std::string& names) { return Declare(names, Kind::Flag); }
+
+    void SetFinish(Finish finish) { m_finish = std::move(finish); }
+
+    // What the command's words said, for its Finish.
+    bool Given(const CLI::Option* option) const { return option->count() > 0; }
+    std::optional<std::string> ValueOf(const CLI::Option* option) const {
+        return Given(option) ? std::optional<std::string>(Result(option, 0)) : std::nullopt;
+    }
+    std::vector<std::string> ValuesOf(const CLI::Option* option) const {
+        std::vector<std::string> values;
+        for (std::size_t i = 0; i < option->count(); ++i) {
+            values.push_back(Result(option, i));
+        }
+        return values;
+    }
+    std::vector<std::string> Positional() const {
+        std::vector<std::string> words;
+        for (const std::string& word : m_app->remaining()) {
+            if (!LooksLikeOption(word)) {
+                words.push_back(word);
+            }
+        }
+        return words;
+    }
+    ParseResult Fail(const std::string& error) const { return Failure(m_topic + ": " + error); }
+
+    CLI::App* App() const { return m_app; }
+    const std::string& Topic() const { return m_topic; }
+    bool IsGroup() const { return m_group; }
+
+    // The command below a group that CLI11 entered, if any.
+    CLI::App* EnteredCommand() const {
+        auto entered = m_app->get_subcommands();
+        return entered.empty() ? nullptr : entered.front();
+    }
+
+    // A group's refusal of WORD where one of its commands belongs.
+    ParseResult UnknownCommand(const std::string& word) const {
+        return Fail("unknown command " + word + "; give " + CommandChoices());
+    }
+
+    // Checks a group's words; nullopt when a command below it was entered and is to decide.
+    std::optional<ParseResult> FinishGroup() const {
+        std::vector<std::string> extras = m_app->remaining();
+        if (!extras.empty()) {
+            // The word after the group's name comes first.
+            if (extras[0] == "--help" || extras[0] == "-h") {
+                return Help(m_topic);
+            }
+            return UnknownCommand(extras[0]);
+        }
+        if (!EnteredCommand()) {
+            return Fail("give " + CommandChoices());
+        }
+        return std::nullopt;
+    }
+
+    // Checks the words shared by every command, then hands over to the command's Finish.
+    // VALUE_MISSING names the last word's option when CLI11 found no value after it.
+    ParseResult FinishCommand(const std::optional<std::string>& valueMissing) const {
+        const std::vector<std::string> extras = m_app->remaining();
+        for (const std::string& word : m_words.All()) {
+            if (LooksLikeOption(word) && std::count(extras.begin(), extras.end(), word) > 0) {
+                return Fail("unknown option " + OptionName(word));
+            }
+            if (auto error = MisreadOption(word)) {
+                return Fail(*error);
+            }
+        }
+        for (const Declared& declared : m_declared) {
+            if (declared.kind != Kind::Repeatable && declared.option->count() > 1) {
+                return Fail("option " + declared.name + " given twice");
+            }
+        }
+        if (valueMissing) {
+            return Fail("option " + *valueMissing + " needs a value");
+        }
+        if (m_help->count() > 0) {
+            return Help(m_topic);
+        }
+        return m_finish();
+    }
+
+private:
+    enum class Kind { Value, Repeatable, Flag };
+    struct Declared {
+        CLI::Option* option;
+        std::string name;
+        Kind kind;
+    };
+
+    CLI::Option* Declare(const std::string& names, Kind kind) {
+        CLI::Option* option =
+            kind == Kind::Flag ? m_app->add_flag(names) : m_app->add_option(names);
+        m_declared.push_back(Declared{option, names.substr(0, names.find(',')), kind});
+        return option;
+    }
+
+    // The forms of option words that CLI11 reads otherwise than we do: it takes "--flag=VALUE"
+    // for the flag set to VALUE, "--name=" (no value) as "--name" followed by the next word's
+    // value, and "-xREST" as "-x REST" or as "-x -REST". The error for WORD, if it is one of
+    // those; "-o=IMAGE" is "-o IMAGE", as for long options.
+    std::optional<std::string> MisreadOption(const std::string& word) const {
+        if (!LooksLikeOption(word) || !m_words.Consumed(word)) {
+            return std::nullopt;
+        }
+        const std::string name = OptionName(word);
+        const CLI::Option* option = m_app->get_option_no_throw(name);
+        if (word.compare(0, 2, "--") == 0) {
+            if (name == word || !option) {
+                return std::nullopt;
+            }
+            if (option == m_help) {
+                return "unknown option " + name;
+            }
+            if (option->get_items_expected_max() == 0) {
+                return "option " + name + " takes no value";
+            }
+            if (name.size() + 1 == word.size()) {
+                return "option " + name + " needs a value";
+            }
+            return std::nullopt;
+        }
+        const bool shortWithValue =
+            word.size() > 2 && word[2] == '=' && option && option->get_items_expected_max() > 0;
+        if (word.size() > 2 && !shortWithValue) {
+            return "unknown option " + name;
+        }
+        return std::nullopt;
+    }
+
+    // CLI11 reads "-oVALUE" as the value VALUE, so "-o=IMAGE" arrives as "=IMAGE".
+    std::string Result(const CLI::Option* option, std::size_t index) const {
+        std::string value = option->results().at(index);
+        for (const std::string& shortName : option->get_snames()) {
+            if (!value.empty() && value[0] == '=' && m_words.Consumed("-" + shortName + value)) {
+                value.erase(0, 1);
+            }
+        }
+        return value;
+    }
+
+    std::string CommandChoices() const {
+        std::vector<std::string> names;
+        for (const CLI::App* command : m_app->get_subcommands({})) {
+            names.push_back(command->get_name());
+        }
+        std::string choices;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (i > 0) {
+                choices += i + 1 == names.size() ? " or " : ", ";
+            }
+            choices += names[i];
+        }
+        return choices;
+    }
+
+    CLI::App* m_app;
+    std::string m_topic;  // "sim create", "download": the help topic and the prefix of errors
+    bool m_group;
+    const Words& m_words;
+    CLI::Option* m_help = nullptr;
+    std::vector<Declared> m_declared;
+    Finish m_finish;
+};
+
+// ---- The commands: each function declares one command's options and checks what they hold.
+
+void DeclareSimCreate(Command& c) {
+    CLI::Option* chip = c.Value("--chip");
+    CLI::Option* bad = c.Value("--bad");
+    CLI::Option* twoChips = c.Flag("--two-chips");
+    c.SetFinish([=, &c] {
+        const std::vector<std::string> positional = c.Positional();
+        if (positional.size() != 1) {
+            return c.Fail("give exactly one PLAYER file");
+        }
+        CliCommand command;
+        command.kind = CommandKind::SimCreate;
+        command.playerPath = positional[0];
+        auto chipText = c.ValueOf(chip);
+        if (!chipText) {
+            return c.Fail("--chip CODE is required (one of " + KnownChipCodes() + ")");
+        }
+        std::uint32_t code = 0;
+        if (!ParseUnsigned(*chipText, code) || code > 0xFF ||
+            !FindChip(static_cast<std::uint8_t>(code))) {
+            return c.Fail("unknown chip code " + *chipText + " (known: " + KnownChipCodes() + ")");
+        }
+        command.chipCode = static_cast<std::uint8_t>(code);
+        command.twoChips = c.Given(twoChips);
+        if (auto list = c.ValueOf(bad)) {
+            std::size_t start = 0;
+            for (;;) {
+                std::size_t comma = list->find(',', start);
+                std::string item = list->substr(start, comma - start);
+                std::uint32_t block = 0;
+                if (!ParseUnsigned(item, block)) {
+                    return c.Fail("bad block \"" + item + "\" is not a block number");
+                }
+                command.badBlocks.push_back(block);
+                if (comma == std::string::npos) {
+                    break;
+                }
+                start = comma + 1;
+            }
+        }
+        return Ok(command);
+    });
+}
+
+void DeclareSimExport(Command& c) {
+    CLI::Option* blocks = c.Value("--blocks");
+    c.SetFinish([=, &c] {
+        const std::vector<std::string> positional = c.Positional();
+        if (positional.size() != 2) {
+            return c.Fail("give a PLAYER file and a RAW output file");
+        }
+        CliCommand command;
+        command.kind = CommandKind::SimExport;
+        command.playerPath = positional[0];
+        command.rawPath = positional[1];
+        if (auto text = c.ValueOf(blocks)) {
+            std::size_t dash = text->find('-');
+            BlockRange range;
+            if (dash == std::string::npos || !ParseUnsigned(text->substr(0, dash), range.first) ||
+                !ParseUnsigned(text->substr(dash + 1), range.last) || range.first > range.last) {
+                return c.Fail("--blocks wants FIRST-LAST with FIRST <= LAST, not " + *text);
+            }
+            command.blocks = range;
+        }
+        return Ok(command);
+    });
+}
+
+// The player a command works on: a simulated one or a device.
+struct TargetOptions {
+    CLI::Option* sim;
+    CLI::Option* device;
+};
+
+TargetOptions DeclareTarget(Command& c) {
+    return TargetOptions{c.Value("--sim"), c.Value("--device")};
+}
+
+bool ParseTarget(const Command& c, const TargetOptions& options, CliCommand& command,
+                 std::string& error) {
+    auto sim = c.ValueOf(options.sim);
+    auto device = c.ValueOf(options.device);
     if (sim && device) {
         error = "give either --sim PLAYER or --device PATH, not both";
         return false;
@@ -195,274 +471,295 @@ bool ParseTarget(const SplitWords& split, CliCommand& command, std::string& erro
     return true;
 }
 
-ParseResult ParseSimCreate(const std::vector<std::string>& words) {
-    SplitWords split;
-    std::string error;
-    if (!Split(words, {"--chip", "--bad"}, {"--two-chips"}, {}, split, error)) {
-        return Fail("sim create: " + error);
-    }
-    if (split.help) {
-        return Help("sim create");
-    }
-    if (split.positional.size() != 1) {
-        return Fail("sim create: give exactly one PLAYER file");
-    }
-    CliCommand command;
-    command.kind = CommandKind::SimCreate;
-    command.playerPath = split.positional[0];
-    auto chip = Option(split, "--chip");
-    if (!chip) {
-        return Fail("sim create: --chip CODE is required (one of " + KnownChipCodes() + ")");
-    }
-    std::uint32_t code = 0;
-    if (!ParseUnsigned(*chip, code) || code > 0xFF || !FindChip(static_cast<std::uint8_t>(code))) {
-        return Fail("sim create: unknown chip code " + *chip + " (known: " + KnownChipCodes() +
-                    ")");
-    }
-    command.chipCode = static_cast<std::uint8_t>(code);
-    command.twoChips = split.options.count("--two-chips") > 0;
-    if (auto bad = Option(split, "--bad")) {
-        std::size_t start = 0;
-        for (;;) {
-            std::size_t comma = bad->find(',', start);
-            std::string item = bad->substr(start, comma - start);
-            std::uint32_t block = 0;
-            if (!ParseUnsigned(item, block)) {
-                return Fail("sim create: bad block \"" + item + "\" is not a block number");
+void DeclareInfo(Command& c) {
+    const TargetOptions target = DeclareTarget(c);
+    c.SetFinish([=, &c] {
+        const std::vector<std::string> positional = c.Positional();
+        if (!positional.empty()) {
+            return c.Fail("unexpected argument " + positional[0]);
+        }
+        CliCommand command;
+        command.kind = CommandKind::Info;
+        std::string error;
+        if (!ParseTarget(c, target, command, error)) {
+            return c.Fail(error);
+        }
+        return Ok(command);
+    });
+}
+
+void DeclareDownload(Command& c) {
+    const TargetOptions target = DeclareTarget(c);
+    CLI::Option* uit = c.Value("--uit");
+    CLI::Option* hzk = c.Value("--hzk");
+    CLI::Option* impm = c.Value("--impm");
+    CLI::Option* events = c.Flag("--events");
+    CLI::Option* fault = c.Repeatable("--fault");
+    CLI::Option* trace = c.Value("--trace");
+    CLI::Option* latency = c.Value("--latency-us");
+    c.SetFinish([=, &c] {
+        const std::vector<std::string> positional = c.Positional();
+        if (!positional.empty()) {
+            return c.Fail("unexpected argument " + positional[0]);
+        }
+        CliCommand command;
+        command.kind = CommandKind::Download;
+        std::string error;
+        if (!ParseTarget(c, target, command, error)) {
+            return c.Fail(error);
+        }
+        auto uitPath = c.ValueOf(uit);
+        auto hzkPath = c.ValueOf(hzk);
+        if (!uitPath || uitPath->empty() || !hzkPath || hzkPath->empty()) {
+            return c.Fail("--uit FILE and --hzk FILE are required");
+        }
+        command.uitPath = *uitPath;
+        command.hzkPath = *hzkPath;
+        command.impmPath = c.ValueOf(impm);
+        if (command.impmPath && command.impmPath->empty()) {
+            return c.Fail("--impm needs a file");
+        }
+        command.events = c.Given(events);
+        command.faults = c.ValuesOf(fault);
+        command.tracePath = c.ValueOf(trace).value_or("");
+        if (command.target != TargetKind::Sim && (!command.faults.empty() || c.Given(trace))) {
+            return c.Fail("--fault and --trace work on simulated players (--sim) only");
+        }
+        if (c.Given(trace) && command.tracePath.empty()) {
+            return c.Fail("--trace needs a file");
+        }
+        if (auto text = c.ValueOf(latency)) {
+            char* end = nullptr;
+            const unsigned long value = std::strtoul(text->c_str(), &end, 10);
+            if (text->empty() || *end != '\0' || (*text)[0] == '-' || value > 1000000) {
+                return c.Fail("--latency-us needs a number of microseconds up to 1000000");
             }
-            command.badBlocks.push_back(block);
-            if (comma == std::string::npos) {
+            if (command.target != TargetKind::Sim) {
+                return c.Fail("--latency-us works on simulated players (--sim) only");
+            }
+            command.latencyMicros = static_cast<std::uint32_t>(value);
+        }
+        return Ok(command);
+    });
+}
+
+void DeclareCheck(Command& c) {
+    c.SetFinish([&c] {
+        CliCommand command;
+        command.kind = CommandKind::Check;
+        command.files = c.Positional();
+        if (command.files.empty()) {
+            return c.Fail("give one or more image files");
+        }
+        return Ok(command);
+    });
+}
+
+void DeclarePack(Command& c) {
+    CLI::Option* output = c.Value("-o,--output");
+    c.SetFinish([=, &c] {
+        const std::vector<std::string> positional = c.Positional();
+        auto outputPath = c.ValueOf(output);
+        if (positional.size() != 1 || !outputPath || outputPath->empty()) {
+            return c.Fail("give one PAYLOAD file and -o IMAGE");
+        }
+        CliCommand command;
+        command.kind = CommandKind::Pack;
+        command.payloadPath = positional[0];
+        command.outputPath = *outputPath;
+        return Ok(command);
+    });
+}
+
+void DeclareList(Command& c) {
+    c.SetFinish([&c] {
+        const std::vector<std::string> positional = c.Positional();
+        if (!positional.empty()) {
+            return c.Fail("unexpected argument " + positional[0]);
+        }
+        CliCommand command;
+        command.kind = CommandKind::List;
+        return Ok(command);
+    });
+}
+
+// The whole command line: the commands above as CLI11 subcommands, and "help".
+class CommandTree {
+public:
+    explicit CommandTree(std::vector<std::string> words) : m_words(std::move(words), m_root) {
+        m_root.description(kUsageAll);
+        m_root.formatter(std::make_shared<UsageFormatter>());
+        m_root.set_help_flag();  // help is a command of its own, and a flag of each command
+        m_root.allow_extras();
+        m_root.require_subcommand(0, 1);
+        // The values are read as given; the checks after the parse refuse repeated options.
+        m_root.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
+        Command& sim = AddGroup(nullptr, "sim", kUsageSim);
+        Add(&sim, "create", kUsageSimCreate, DeclareSimCreate);
+        Add(&sim, "export", kUsageSimExport, DeclareSimExport);
+        Add(nullptr, "info", kUsageInfo, DeclareInfo);
+        Add(nullptr, "download", kUsageDownload, DeclareDownload);
+        Add(nullptr, "check", kUsageCheck, DeclareCheck);
+        Add(nullptr, "pack", kUsagePack, DeclarePack);
+        Add(nullptr, "list", kUsageList, DeclareList);
+
+        // "help TOPIC...", also spelt "--help" and "-h"; its words are only looked at.
+        m_helpCommand = m_root.add_subcommand("help", kUsageAll);
+        m_helpCommand->alias("--help")->alias("-h")->allow_extras()->prefix_command();
+    }
+
+    CommandTree(const CommandTree&) = delete;
+    CommandTree& operator=(const CommandTree&) = delete;
+
+    ParseResult Parse() {
+        const std::vector<std::string>& words = m_words.All();
+        if (words.empty()) {
+            return Failure("no command given; qdxflash --help lists the commands");
+        }
+        if (m_root.get_subcommands([&](CLI::App* app) { return app->check_name(words[0]); })
+                .empty()) {
+            return Failure("unknown command " + words[0] + "; qdxflash --help lists the commands");
+        }
+        std::vector<std::string> unread(words.rbegin(), words.rend());  // CLI11's order
+        std::optional<std::string> valueMissing;
+        try {
+            m_root.parse(unread);
+        } catch (const CLI::ArgumentMismatch& error) {
+            // CLI11 stops when it runs out of words for an option's value, so the last word is
+            // that option; all words before it were read, and their faults come first.
+            if (!unread.empty() || !LooksLikeOption(words.back()) || !Entered(m_root)) {
+                return Refusal(error);
+            }
+            valueMissing = OptionName(words.back());
+        } catch (const CLI::Error& error) {
+            return Refusal(error);
+        }
+        if (m_root.got_subcommand(m_helpCommand)) {
+            return Help(Topic(m_helpCommand->remaining()));
+        }
+        Command* command = Entered(m_root);
+        for (const char* marker : {"--", "++"}) {
+            // CLI11 ends a command's options at "--" and the command itself at "++", and drops
+            // the word; to us both are words like any other, so a dropped one is refused.
+            if (m_words.Consumed(marker)) {
+                Command& deepest = Deepest();
+                if (deepest.IsGroup()) {
+                    return deepest.UnknownCommand(marker);
+                }
+                return deepest.Fail(
+                    std::string(*marker == '-' ? "unknown option " : "unexpected argument ") +
+                    marker);
+            }
+        }
+        while (command->IsGroup()) {
+            if (auto result = command->FinishGroup()) {
+                return *result;
+            }
+            command = Entered(*command->App());
+        }
+        return command->FinishCommand(valueMissing);
+    }
+
+    // The usage text of TOPIC, or of the whole tool when TOPIC names no command.
+    std::string Usage(const std::string& topic) {
+        std::istringstream in(topic);
+        std::vector<std::string> words;
+        for (std::string word; in >> word;) {
+            words.push_back(word);
+        }
+        const Command* command = Resolve(words);
+        return command && command->Topic() == topic ? command->App()->help() : m_root.help();
+    }
+
+private:
+    Command& Add(Command* group, const std::string& name, const char* usage,
+                 void (*declare)(Command&)) {
+        Command& command = AddCommand(group, name, usage, false);
+        declare(command);
+        return command;
+    }
+
+    Command& AddGroup(Command* group, const std::string& name, const char* usage) {
+        return AddCommand(group, name, usage, true);
+    }
+
+    Command& AddCommand(Command* group, const std::string& name, const char* usage, bool isGroup) {
+        CLI::App& parent = group ? *group->App() : m_root;
+        const std::string topic = group ? group->Topic() + " " + name : name;
+        return m_commands.emplace_back(parent.add_subcommand(name, usage), topic, isGroup, m_words);
+    }
+
+    Command* Find(const CLI::App* app) {
+        for (Command& command : m_commands) {
+            if (command.App() == app) {
+                return &command;
+            }
+        }
+        return nullptr;
+    }
+
+    // The command CLI11 entered below APP, if any.
+    Command* Entered(const CLI::App& app) {
+        auto entered = app.get_subcommands();
+        return entered.empty() ? nullptr : Find(entered.front());
+    }
+
+    // The innermost command CLI11 entered.
+    Command& Deepest() {
+        Command* command = Entered(m_root);
+        while (command->IsGroup() && command->EnteredCommand()) {
+            command = Find(command->EnteredCommand());
+        }
+        return *command;
+    }
+
+    // The command that WORDS name, as far as they name one ("sim create extra" names "sim
+    // create"); nullptr when the first word names none. "help" is no topic.
+    const Command* Resolve(const std::vector<std::string>& words) const {
+        const Command* found = nullptr;
+        for (const std::string& word : words) {
+            const CLI::App* parent = found ? found->App() : &m_root;
+            auto child = std::find_if(m_commands.begin(), m_commands.end(), [&](const Command& c) {
+                return c.App()->get_parent() == parent && c.App()->get_name() == word;
+            });
+            if (child == m_commands.end()) {
                 break;
             }
-            start = comma + 1;
+            found = &*child;
         }
+        return found;
     }
-    return Ok(command);
-}
 
-ParseResult ParseSimExport(const std::vector<std::string>& words) {
-    SplitWords split;
-    std::string error;
-    if (!Split(words, {"--blocks"}, {}, {}, split, error)) {
-        return Fail("sim export: " + error);
+    // The help topic that WORDS name.
+    std::string Topic(const std::vector<std::string>& words) const {
+        const Command* command = Resolve(words);
+        return command ? command->Topic() : "";
     }
-    if (split.help) {
-        return Help("sim export");
-    }
-    if (split.positional.size() != 2) {
-        return Fail("sim export: give a PLAYER file and a RAW output file");
-    }
-    CliCommand command;
-    command.kind = CommandKind::SimExport;
-    command.playerPath = split.positional[0];
-    command.rawPath = split.positional[1];
-    if (auto blocks = Option(split, "--blocks")) {
-        std::size_t dash = blocks->find('-');
-        BlockRange range;
-        if (dash == std::string::npos || !ParseUnsigned(blocks->substr(0, dash), range.first) ||
-            !ParseUnsigned(blocks->substr(dash + 1), range.last) || range.first > range.last) {
-            return Fail("sim export: --blocks wants FIRST-LAST with FIRST <= LAST, not " + *blocks);
+
+    // Any other error of CLI11's, in its words.
+    ParseResult Refusal(const CLI::Error& error) {
+        if (!Entered(m_root)) {
+            return Failure(error.what());
         }
-        command.blocks = range;
+        Command& deepest = Deepest();
+        return deepest.Fail(error.what());
     }
-    return Ok(command);
-}
 
-ParseResult ParseInfo(const std::vector<std::string>& words) {
-    SplitWords split;
-    std::string error;
-    if (!Split(words, {"--sim", "--device"}, {}, {}, split, error)) {
-        return Fail("info: " + error);
-    }
-    if (split.help) {
-        return Help("info");
-    }
-    if (!split.positional.empty()) {
-        return Fail("info: unexpected argument " + split.positional[0]);
-    }
-    CliCommand command;
-    command.kind = CommandKind::Info;
-    if (!ParseTarget(split, command, error)) {
-        return Fail("info: " + error);
-    }
-    return Ok(command);
-}
-
-ParseResult ParseDownload(const std::vector<std::string>& words) {
-    SplitWords split;
-    std::string error;
-    if (!Split(
-            words,
-            {"--sim", "--device", "--uit", "--hzk", "--impm", "--fault", "--trace", "--latency-us"},
-            {"--events"}, {"--fault"}, split, error)) {
-        return Fail("download: " + error);
-    }
-    if (split.help) {
-        return Help("download");
-    }
-    if (!split.positional.empty()) {
-        return Fail("download: unexpected argument " + split.positional[0]);
-    }
-    CliCommand command;
-    command.kind = CommandKind::Download;
-    if (!ParseTarget(split, command, error)) {
-        return Fail("download: " + error);
-    }
-    auto uit = Option(split, "--uit");
-    auto hzk = Option(split, "--hzk");
-    if (!uit || uit->empty() || !hzk || hzk->empty()) {
-        return Fail("download: --uit FILE and --hzk FILE are required");
-    }
-    command.uitPath = *uit;
-    command.hzkPath = *hzk;
-    command.impmPath = Option(split, "--impm");
-    if (command.impmPath && command.impmPath->empty()) {
-        return Fail("download: --impm needs a file");
-    }
-    command.events = split.options.count("--events") > 0;
-    for (auto [it, end] = split.options.equal_range("--fault"); it != end; ++it) {
-        command.faults.push_back(it->second);
-    }
-    command.tracePath = Option(split, "--trace").value_or("");
-    if (command.target != TargetKind::Sim &&
-        (!command.faults.empty() || split.options.count("--trace"))) {
-        return Fail("download: --fault and --trace work on simulated players (--sim) only");
-    }
-    if (split.options.count("--trace") && command.tracePath.empty()) {
-        return Fail("download: --trace needs a file");
-    }
-    if (auto latency = Option(split, "--latency-us")) {
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(latency->c_str(), &end, 10);
-        if (latency->empty() || *end != '\0' || (*latency)[0] == '-' || value > 1000000) {
-            return Fail("download: --latency-us needs a number of microseconds up to 1000000");
-        }
-        if (command.target != TargetKind::Sim) {
-            return Fail("download: --latency-us works on simulated players (--sim) only");
-        }
-        command.latencyMicros = static_cast<std::uint32_t>(value);
-    }
-    return Ok(command);
-}
-
-ParseResult ParseCheck(const std::vector<std::string>& words) {
-    SplitWords split;
-    std::string error;
-    if (!Split(words, {}, {}, {}, split, error)) {
-        return Fail("check: " + error);
-    }
-    if (split.help) {
-        return Help("check");
-    }
-    if (split.positional.empty()) {
-        return Fail("check: give one or more image files");
-    }
-    CliCommand command;
-    command.kind = CommandKind::Check;
-    command.files = split.positional;
-    return Ok(command);
-}
-
-ParseResult ParsePack(const std::vector<std::string>& words) {
-    SplitWords split;
-    std::string error;
-    if (!Split(words, {"-o", "--output"}, {}, {}, split, error)) {
-        return Fail("pack: " + error);
-    }
-    if (split.help) {
-        return Help("pack");
-    }
-    auto output = Option(split, "-o");
-    auto longOutput = Option(split, "--output");
-    if (output && longOutput) {
-        return Fail("pack: option -o given twice");
-    }
-    if (!output) {
-        output = longOutput;
-    }
-    if (split.positional.size() != 1 || !output || output->empty()) {
-        return Fail("pack: give one PAYLOAD file and -o IMAGE");
-    }
-    CliCommand command;
-    command.kind = CommandKind::Pack;
-    command.payloadPath = split.positional[0];
-    command.outputPath = *output;
-    return Ok(command);
-}
-
-ParseResult ParseList(const std::vector<std::string>& words) {
-    SplitWords split;
-    std::string error;
-    if (!Split(words, {}, {}, {}, split, error)) {
-        return Fail("list: " + error);
-    }
-    if (split.help) {
-        return Help("list");
-    }
-    if (!split.positional.empty()) {
-        return Fail("list: unexpected argument " + split.positional[0]);
-    }
-    CliCommand command;
-    command.kind = CommandKind::List;
-    return Ok(command);
-}
+    CLI::App m_root;
+    const Words m_words;
+    std::deque<Command> m_commands;  // a deque: Commands are referred to by address
+    CLI::App* m_helpCommand = nullptr;
+};
 
 }  // namespace
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
-    if (args.empty()) {
-        return Fail("no command given; qdxflash --help lists the commands");
-    }
-    const std::string& name = args[0];
-    std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (name == "--help" || name == "-h" || name == "help") {
-        if (!rest.empty() && (kUsageByTopic.count(rest[0]) || rest[0] == "sim")) {
-            std::string topic = rest[0];
-            if (topic == "sim" && rest.size() > 1 && kUsageByTopic.count("sim " + rest[1])) {
-                topic += " " + rest[1];
-            }
-            return Help(topic);
-        }
-        return Help("");
-    }
-    if (name == "sim") {
-        if (rest.empty()) {
-            return Fail("sim: give create or export");
-        }
-        std::string sub = rest[0];
-        std::vector<std::string> words(rest.begin() + 1, rest.end());
-        if (sub == "create") {
-            return ParseSimCreate(words);
-        }
-        if (sub == "export") {
-            return ParseSimExport(words);
-        }
-        if (sub == "--help" || sub == "-h") {
-            return Help("sim");
-        }
-        return Fail("sim: unknown command " + sub + "; give create or export");
-    }
-    if (name == "info") {
-        return ParseInfo(rest);
-    }
-    if (name == "download") {
-        return ParseDownload(rest);
-    }
-    if (name == "check") {
-        return ParseCheck(rest);
-    }
-    if (name == "pack") {
-        return ParsePack(rest);
-    }
-    if (name == "list") {
-        return ParseList(rest);
-    }
-    return Fail("unknown command " + name + "; qdxflash --help lists the commands");
+    return CommandTree(args).Parse();
 }
 
 std::string UsageText(const std::string& topic) {
-    auto it = kUsageByTopic.find(topic);
-    return it == kUsageByTopic.end() ? kUsageAll : it->second;
+    return CommandTree({}).Usage(topic);
 }
 
 }  // namespace qdx::cli

@@ -1,13 +1,21 @@
 #include "cli/Reporter.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace qdx::cli {
 
 namespace {
+
 constexpr int kBarWidth = 40;
+
+// One event, one line: the keys in the order given, no spaces, UTF-8 as it is. Texts are not
+// checked for UTF-8 elsewhere (a file name may hold any bytes); invalid bytes become U+FFFD.
+void WriteEvent(std::ostream& out, const nlohmann::ordered_json& event) {
+    out << event.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
+
+}  // namespace
 
 void Reporter::EndBarLine() {
     if (m_barOnLine) {
@@ -33,11 +41,11 @@ void Reporter::ShowForFile(const std::string& text, const std::string& file,
 
 void Reporter::ShowLocked(const std::string& text, const std::string* file) {
     if (m_mode == ReportMode::Events) {
-        m_out << "{\"event\":\"message\",\"text\":" << JsonString(text);
+        nlohmann::ordered_json event = {{"event", "message"}, {"text", text}};
         if (file != nullptr) {
-            m_out << ",\"file\":" << JsonString(*file);
+            event["file"] = *file;
         }
-        m_out << "}\n";
+        WriteEvent(m_out, event);
     } else {
         EndBarLine();
         m_out << "[message] " << text << '\n';
@@ -52,7 +60,7 @@ void Reporter::SetEnabled(bool) {
 bool Reporter::SetText(const std::string& text) {
     std::lock_guard lock(m_mutex);
     if (m_mode == ReportMode::Events) {
-        m_out << "{\"event\":\"status\",\"text\":" << JsonString(text) << "}\n";
+        WriteEvent(m_out, {{"event", "status"}, {"text", text}});
     } else {
         EndBarLine();
         m_out << text << '\n';
@@ -65,8 +73,7 @@ bool Reporter::SetPosition(int position, int percent) {
     std::lock_guard lock(m_mutex);
     switch (m_mode) {
         case ReportMode::Events:
-            m_out << "{\"event\":\"progress\",\"value\":" << position << ",\"percent\":" << percent
-                  << "}\n";
+            WriteEvent(m_out, {{"event", "progress"}, {"value", position}, {"percent", percent}});
             break;
         case ReportMode::TerminalPlain:
             m_out << "progress " << position << '\n';
@@ -87,11 +94,11 @@ bool Reporter::SetPosition(int position, int percent) {
 void Reporter::Finish(JobEnding ending, std::optional<std::uint32_t> exitCode) {
     std::lock_guard lock(m_mutex);
     if (m_mode == ReportMode::Events) {
-        m_out << "{\"event\":\"end\",\"ending\":\"" << JobEndingName(ending) << '"';
+        nlohmann::ordered_json event = {{"event", "end"}, {"ending", JobEndingName(ending)}};
         if (exitCode) {
-            m_out << ",\"exitCode\":" << *exitCode;
+            event["exitCode"] = *exitCode;
         }
-        m_out << "}\n";
+        WriteEvent(m_out, event);
     } else {
         EndBarLine();
         m_out << "ending: " << JobEndingName(ending);

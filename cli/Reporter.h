@@ -7,7 +7,6 @@
 #include <ostream>
 #include <string>
 
-#include "cli/Ending.h"
 #include "engine/JobEnding.h"
 #include "engine/Ports.h"
 

@@ -8,6 +8,8 @@ QDX_DEB_PACKAGES=(
     ninja-build cmake g++ pkg-config
     # tests and benchmarks
     libgtest-dev libgmock-dev googletest libbenchmark-dev
+    # qdxflash's command line and JSON events (header-only; the Windows builds use them too)
+    libcli11-dev nlohmann-json3-dev
     # device tracking on Linux
     libudev-dev
     # the desktop program

@@ -91,6 +91,59 @@ TEST(ParseCommandLine, CheckPackListAndHelp) {
     }
 }
 
+TEST(UsageText, EachTopicHasItsOwnText) {
+    const std::string whole = UsageText("");
+    EXPECT_EQ(whole.rfind("usage: qdxflash COMMAND [ARGS]\n", 0), 0u) << whole;
+    for (const char* topic :
+         {"sim", "sim create", "sim export", "info", "download", "check", "pack", "list"}) {
+        const std::string text = UsageText(topic);
+        EXPECT_EQ(text.rfind(std::string("usage: qdxflash ") + topic, 0), 0u) << text;
+    }
+    for (const char* notATopic : {"help", "bogus", "sim bogus", "sim create extra"}) {
+        EXPECT_EQ(UsageText(notATopic), whole) << notATopic;
+    }
+}
+
+// Words that a general-purpose parser reads otherwise than this tool: each is read the tool's
+// way, so that no file is named "=image", no word is split or dropped, and no option swallows
+// the word after it.
+TEST(ParseCommandLine, ReadsEveryWordTheToolsWay) {
+    EXPECT_EQ(MustParse("pack payload -o=image").outputPath, "image");
+    EXPECT_EQ(MustParse("check [a,b] {} - sim help").files,
+              (std::vector<std::string>{"[a,b]", "{}", "-", "sim", "help"}));
+    CliCommand c = MustParse("download --sim p --uit --events --hzk b");  // a value, however odd
+    EXPECT_EQ(c.uitPath, "--events");
+    EXPECT_FALSE(c.events);
+    c = MustParse("sim --help create p --chip 0x73");  // the word after "sim" decides
+    EXPECT_EQ(c.kind, CommandKind::Help);
+    EXPECT_EQ(c.helpTopic, "sim");
+
+    struct BadCase {
+        const char* line;
+        const char* error;
+    };
+    const BadCase cases[] = {
+        {"sim create p --chip 0x73 --two-chips=true",
+         "sim create: option --two-chips takes no value"},
+        {"list --help=x", "list: unknown option --help"},
+        {"pack p -oimage", "pack: unknown option -oimage"},
+        {"sim create p --chip=0x73 -hx", "sim create: unknown option -hx"},
+        {"check -5", "check: unknown option -5"},
+        {"check a -- b", "check: unknown option --"},
+        {"check a ++ b", "check: unexpected argument ++"},
+        {"sim -- create p", "sim: unknown command --; give create or export"},
+        {"download --sim p --uit a --hzk b --trace= --events",
+         "download: option --trace needs a value"},
+        {"download --sim p --verbose --uit", "download: unknown option --verbose"},
+        {"download --sim p --uit a --hzk b --impm", "download: option --impm needs a value"},
+    };
+    for (const BadCase& bad : cases) {
+        ParseResult result = ParseCommandLine(Words(bad.line));
+        EXPECT_FALSE(result.command) << bad.line;
+        EXPECT_EQ(result.error, bad.error) << bad.line;
+    }
+}
+
 TEST(ParseCommandLine, RejectsBadArguments) {
     struct BadCase {
         const char* line;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "engine/CFlashEngine.h"
@@ -9,12 +10,42 @@
 namespace qdx::cli {
 namespace {
 
-TEST(JsonString, EscapesWhatJsonRequiresAndPassesUtf8Through) {
-    EXPECT_EQ(JsonString("状态：已完成"), "\"状态：已完成\"");
-    EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(JsonString("l1\nl2\r\t"), "\"l1\\nl2\\r\\t\"");
-    EXPECT_EQ(JsonString(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
-    EXPECT_EQ(JsonString(""), "\"\"");
+// Texts reach the events as JSON strings: what JSON requires is escaped, UTF-8 passes through,
+// and bytes that are not UTF-8 (a file name may hold any) become U+FFFD, so that every line
+// stays valid JSON.
+TEST(Reporter, EventTextsAreJsonStrings) {
+    struct Case {
+        std::string text;
+        std::string written;  // between the quotes
+        std::string readBack;
+    };
+    const std::string replacement = "\xEF\xBF\xBD";
+    const Case cases[] = {
+        {"状态：已完成", "状态：已完成", "状态：已完成"},
+        {"a\"b\\c/d", "a\\\"b\\\\c/d", "a\"b\\c/d"},
+        {"l1\nl2\r\t\b\f", "l1\\nl2\\r\\t\\b\\f", "l1\nl2\r\t\b\f"},
+        {std::string("\x01\x1f\0", 3), "\\u0001\\u001f\\u0000", std::string("\x01\x1f\0", 3)},
+        {"\x7f", "\x7f", "\x7f"},  // DEL needs no escape in JSON
+        {"", "", ""},
+        {"p\xff.sim", "p" + replacement + ".sim", "p" + replacement + ".sim"},
+        {"cut \xE7\x8A", "cut " + replacement, "cut " + replacement},
+    };
+    for (const Case& c : cases) {
+        std::ostringstream out;
+        Reporter reporter(out, ReportMode::Events);
+        reporter.Show(c.text);
+        EXPECT_EQ(out.str(), "{\"event\":\"message\",\"text\":\"" + c.written + "\"}\n") << c.text;
+        const auto event = nlohmann::json::parse(out.str());
+        EXPECT_EQ(event.at("text"), c.readBack) << c.text;
+    }
+    // A message about one file names it in a field of its own, with the same escaping, and says
+    // why on the error stream.
+    std::ostringstream out, err;
+    Reporter reporter(out, ReportMode::Events, &err);
+    reporter.ShowForFile("File open error", "p\xff.uit", "no such file");
+    EXPECT_EQ(out.str(), "{\"event\":\"message\",\"text\":\"File open error\",\"file\":\"p" +
+                             replacement + ".uit\"}\n");
+    EXPECT_EQ(err.str(), "qdxflash: p\xff.uit: no such file\n");
 }
 
 TEST(Reporter, EventsAreOneJsonObjectPerCallInOrder) {
