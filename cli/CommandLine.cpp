@@ -19,11 +19,12 @@ namespace {
 const char* const kUsageAll =
     "usage: qdxflash COMMAND [ARGS]\n"
     "\n"
-    "  sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...]\n"
+    "  sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...] [--force]\n"
     "  sim export PLAYER RAW [--blocks FIRST-LAST]\n"
     "  info     (--sim PLAYER | --device PATH)\n"
-    "  download (--sim PLAYER | --device PATH) --uit FILE --hzk FILE [--impm FILE] [--events]\n"
-    "           [--fault SPEC]... [--trace FILE]\n"
+    "  download (--sim PLAYER | --device PATH)... | --all  --uit FILE --hzk FILE [--impm FILE]\n"
+    "           [--events] [--fault SPEC]... [--trace FILE] [--latency-us N]\n"
+    "  station  --uit FILE --hzk FILE [--impm FILE] [--sim-dir DIR] [--log FILE] [--events]\n"
     "  check FILE...\n"
     "  pack PAYLOAD -o IMAGE\n"
     "  list\n"
@@ -32,15 +33,16 @@ const char* const kUsageAll =
     "failed, 2 bad arguments or a player file that cannot be used.\n";
 
 const char* const kUsageSim =
-    "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...]\n"
+    "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...] [--force]\n"
     "       qdxflash sim export PLAYER RAW [--blocks FIRST-LAST]\n";
 
 const char* const kUsageSimCreate =
-    "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...]\n"
+    "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...] [--force]\n"
     "\n"
     "Makes a simulated player as it leaves the factory: formatted, with a valid kernel block.\n"
     "CODE is a device code of the chip table (0x73 or 115); --two-chips fits two identical\n"
-    "chips; --bad marks blocks bad at the factory.\n";
+    "chips; --bad marks blocks bad at the factory. An existing PLAYER is replaced only with\n"
+    "--force.\n";
 
 const char* const kUsageSimExport =
     "usage: qdxflash sim export PLAYER RAW [--blocks FIRST-LAST]\n"
@@ -55,18 +57,35 @@ const char* const kUsageInfo =
     "download writes and the backup plan. Writes nothing.\n";
 
 const char* const kUsageDownload =
-    "usage: qdxflash download (--sim PLAYER | --device PATH) --uit FILE --hzk FILE\n"
-    "                         [--impm FILE] [--events] [--fault SPEC]... [--trace FILE]\n"
-    "                         [--latency-us N]\n"
+    "usage: qdxflash download (--sim PLAYER | --device PATH)... | --all\n"
+    "                         --uit FILE --hzk FILE [--impm FILE] [--events]\n"
+    "                         [--fault SPEC]... [--trace FILE] [--latency-us N]\n"
     "\n"
     "Formats the player and writes the IM/PM (built in unless --impm), UIT and font images,\n"
-    "each with a backup copy, all verified.\n"
-    "  --events      one JSON object a line on standard output instead of the display\n"
+    "each with a backup copy, all verified. --sim and --device may be given several times, or\n"
+    "--all for every player qdxflash list accepts: each player is downloaded at the same time\n"
+    "on its own, and a summary follows. Exit 0 only when every player completed.\n"
+    "  --events      one JSON object a line on standard output instead of the display (with a\n"
+    "                \"player\" field when there are several players)\n"
     "  --fault SPEC  (simulated players) fail-command=N, unplug-after=N, fail=SUB@SECTOR,\n"
     "                corrupt-read=SECTOR, weak-sector=SECTOR, format-fails\n"
-    "  --trace FILE  (simulated players) one line \"SUB ARGUMENT\" per vendor command\n"
+    "  --trace FILE  (one simulated player) one line \"SUB ARGUMENT\" per vendor command\n"
     "  --latency-us N  (simulated players) wait N microseconds per command, to show a\n"
-    "                download at the pace of a real player\n";
+    "                download at the pace of a real player\n"
+    "--fault and --latency-us apply to every simulated player; one player's own come after its\n"
+    "file and a colon: --sim p.sim:unplug-after=900,latency-us=1000\n";
+
+const char* const kUsageStation =
+    "usage: qdxflash station --uit FILE --hzk FILE [--impm FILE] [--sim-dir DIR] [--log FILE]\n"
+    "                        [--events] [--fault SPEC]... [--latency-us N]\n"
+    "\n"
+    "Waits for players and downloads each one as it arrives, several at once, until stopped\n"
+    "(Ctrl-C: the running downloads finish first). A player is taken once per plug-in. One line\n"
+    "per finished player, and a running count of completed and failed players.\n"
+    "  --sim-dir DIR  simulated players: each *.sim file that appears in DIR arrives, and leaves\n"
+    "                 when it is removed\n"
+    "  --log FILE     append one JSON line per finished player\n"
+    "  --fault, --latency-us  as for download, for every simulated player\n";
 
 const char* const kUsageCheck =
     "usage: qdxflash check FILE...\n"
@@ -377,6 +396,7 @@ void DeclareSimCreate(Command& c) {
     CLI::Option* chip = c.Value("--chip");
     CLI::Option* bad = c.Value("--bad");
     CLI::Option* twoChips = c.Flag("--two-chips");
+    CLI::Option* force = c.Flag("--force");
     c.SetFinish([=, &c] {
         const std::vector<std::string> positional = c.Positional();
         if (positional.size() != 1) {
@@ -396,6 +416,7 @@ void DeclareSimCreate(Command& c) {
         }
         command.chipCode = static_cast<std::uint8_t>(code);
         command.twoChips = c.Given(twoChips);
+        command.force = c.Given(force);
         if (auto list = c.ValueOf(bad)) {
             std::size_t start = 0;
             for (;;) {
@@ -446,10 +467,6 @@ struct TargetOptions {
     CLI::Option* device;
 };
 
-TargetOptions DeclareTarget(Command& c) {
-    return TargetOptions{c.Value("--sim"), c.Value("--device")};
-}
-
 bool ParseTarget(const Command& c, const TargetOptions& options, CliCommand& command,
                  std::string& error) {
     auto sim = c.ValueOf(options.sim);
@@ -462,17 +479,17 @@ bool ParseTarget(const Command& c, const TargetOptions& options, CliCommand& com
         error = "give --sim PLAYER or --device PATH";
         return false;
     }
-    command.target = sim ? TargetKind::Sim : TargetKind::Device;
-    command.targetPath = sim ? *sim : *device;
-    if (command.targetPath.empty()) {
+    const Target target{sim ? TargetKind::Sim : TargetKind::Device, sim ? *sim : *device};
+    if (target.path.empty()) {
         error = sim ? "--sim needs a player file" : "--device needs a path";
         return false;
     }
+    command.targets = {target};
     return true;
 }
 
 void DeclareInfo(Command& c) {
-    const TargetOptions target = DeclareTarget(c);
+    const TargetOptions target{c.Value("--sim"), c.Value("--device")};
     c.SetFinish([=, &c] {
         const std::vector<std::string> positional = c.Positional();
         if (!positional.empty()) {
@@ -488,15 +505,52 @@ void DeclareInfo(Command& c) {
     });
 }
 
+// The options of a download that every player shares: the images and how they are reported.
+struct JobOptionsGiven {
+    CLI::Option* uit;
+    CLI::Option* hzk;
+    CLI::Option* impm;
+    CLI::Option* events;
+    CLI::Option* fault;
+    CLI::Option* latency;
+};
+
+JobOptionsGiven DeclareJobOptions(Command& c) {
+    return JobOptionsGiven{c.Value("--uit"),   c.Value("--hzk"),        c.Value("--impm"),
+                           c.Flag("--events"), c.Repeatable("--fault"), c.Value("--latency-us")};
+}
+
+std::optional<std::string> ParseJobOptions(const Command& c, const JobOptionsGiven& given,
+                                           CliCommand& command) {
+    auto uitPath = c.ValueOf(given.uit);
+    auto hzkPath = c.ValueOf(given.hzk);
+    if (!uitPath || uitPath->empty() || !hzkPath || hzkPath->empty()) {
+        return "--uit FILE and --hzk FILE are required";
+    }
+    command.uitPath = *uitPath;
+    command.hzkPath = *hzkPath;
+    command.impmPath = c.ValueOf(given.impm);
+    if (command.impmPath && command.impmPath->empty()) {
+        return "--impm needs a file";
+    }
+    command.events = c.Given(given.events);
+    command.faults = c.ValuesOf(given.fault);
+    if (auto text = c.ValueOf(given.latency)) {
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(text->c_str(), &end, 10);
+        if (text->empty() || *end != '\0' || (*text)[0] == '-' || value > 1000000) {
+            return "--latency-us needs a number of microseconds up to 1000000";
+        }
+        command.latencyMicros = static_cast<std::uint32_t>(value);
+    }
+    return std::nullopt;
+}
+
 void DeclareDownload(Command& c) {
-    const TargetOptions target = DeclareTarget(c);
-    CLI::Option* uit = c.Value("--uit");
-    CLI::Option* hzk = c.Value("--hzk");
-    CLI::Option* impm = c.Value("--impm");
-    CLI::Option* events = c.Flag("--events");
-    CLI::Option* fault = c.Repeatable("--fault");
+    const TargetOptions target{c.Repeatable("--sim"), c.Repeatable("--device")};
+    CLI::Option* all = c.Flag("--all");
+    const JobOptionsGiven job = DeclareJobOptions(c);
     CLI::Option* trace = c.Value("--trace");
-    CLI::Option* latency = c.Value("--latency-us");
     c.SetFinish([=, &c] {
         const std::vector<std::string> positional = c.Positional();
         if (!positional.empty()) {
@@ -504,40 +558,71 @@ void DeclareDownload(Command& c) {
         }
         CliCommand command;
         command.kind = CommandKind::Download;
-        std::string error;
-        if (!ParseTarget(c, target, command, error)) {
-            return c.Fail(error);
+        const std::vector<std::string> sims = c.ValuesOf(target.sim);
+        const std::vector<std::string> devices = c.ValuesOf(target.device);
+        command.allPlayers = c.Given(all);
+        if (sims.empty() && devices.empty() && !command.allPlayers) {
+            return c.Fail("give --sim PLAYER or --device PATH (or --all)");
         }
-        auto uitPath = c.ValueOf(uit);
-        auto hzkPath = c.ValueOf(hzk);
-        if (!uitPath || uitPath->empty() || !hzkPath || hzkPath->empty()) {
-            return c.Fail("--uit FILE and --hzk FILE are required");
+        if (command.allPlayers && !devices.empty()) {
+            return c.Fail("--all already takes every player; give no --device with it");
         }
-        command.uitPath = *uitPath;
-        command.hzkPath = *hzkPath;
-        command.impmPath = c.ValueOf(impm);
-        if (command.impmPath && command.impmPath->empty()) {
-            return c.Fail("--impm needs a file");
+        for (const std::string& path : sims) {
+            if (path.empty()) {
+                return c.Fail("--sim needs a player file");
+            }
+            command.targets.push_back({TargetKind::Sim, path});
         }
-        command.events = c.Given(events);
-        command.faults = c.ValuesOf(fault);
+        for (const std::string& path : devices) {
+            if (path.empty()) {
+                return c.Fail("--device needs a path");
+            }
+            command.targets.push_back({TargetKind::Device, path});
+        }
+        if (auto error = ParseJobOptions(c, job, command)) {
+            return c.Fail(*error);
+        }
         command.tracePath = c.ValueOf(trace).value_or("");
-        if (command.target != TargetKind::Sim && (!command.faults.empty() || c.Given(trace))) {
+        if (sims.empty() && (!command.faults.empty() || c.Given(trace))) {
             return c.Fail("--fault and --trace work on simulated players (--sim) only");
         }
         if (c.Given(trace) && command.tracePath.empty()) {
             return c.Fail("--trace needs a file");
         }
-        if (auto text = c.ValueOf(latency)) {
-            char* end = nullptr;
-            const unsigned long value = std::strtoul(text->c_str(), &end, 10);
-            if (text->empty() || *end != '\0' || (*text)[0] == '-' || value > 1000000) {
-                return c.Fail("--latency-us needs a number of microseconds up to 1000000");
-            }
-            if (command.target != TargetKind::Sim) {
-                return c.Fail("--latency-us works on simulated players (--sim) only");
-            }
-            command.latencyMicros = static_cast<std::uint32_t>(value);
+        if (c.Given(trace) && command.targets.size() + (command.allPlayers ? 1 : 0) > 1) {
+            return c.Fail("--trace records one player; give one --sim with it");
+        }
+        if (c.Given(job.latency) && sims.empty()) {
+            return c.Fail("--latency-us works on simulated players (--sim) only");
+        }
+        return Ok(command);
+    });
+}
+
+void DeclareStation(Command& c) {
+    const JobOptionsGiven job = DeclareJobOptions(c);
+    CLI::Option* simDir = c.Value("--sim-dir");
+    CLI::Option* log = c.Value("--log");
+    c.SetFinish([=, &c] {
+        const std::vector<std::string> positional = c.Positional();
+        if (!positional.empty()) {
+            return c.Fail("unexpected argument " + positional[0]);
+        }
+        CliCommand command;
+        command.kind = CommandKind::Station;
+        if (auto error = ParseJobOptions(c, job, command)) {
+            return c.Fail(*error);
+        }
+        command.simDir = c.ValueOf(simDir).value_or("");
+        command.logPath = c.ValueOf(log).value_or("");
+        if (c.Given(simDir) && command.simDir.empty()) {
+            return c.Fail("--sim-dir needs a folder");
+        }
+        if (c.Given(log) && command.logPath.empty()) {
+            return c.Fail("--log needs a file");
+        }
+        if (command.simDir.empty() && (!command.faults.empty() || c.Given(job.latency))) {
+            return c.Fail("--fault and --latency-us work on simulated players (--sim-dir) only");
         }
         return Ok(command);
     });
@@ -600,6 +685,7 @@ public:
         Add(&sim, "export", kUsageSimExport, DeclareSimExport);
         Add(nullptr, "info", kUsageInfo, DeclareInfo);
         Add(nullptr, "download", kUsageDownload, DeclareDownload);
+        Add(nullptr, "station", kUsageStation, DeclareStation);
         Add(nullptr, "check", kUsageCheck, DeclareCheck);
         Add(nullptr, "pack", kUsagePack, DeclarePack);
         Add(nullptr, "list", kUsageList, DeclareList);

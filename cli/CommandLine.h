@@ -8,9 +8,17 @@
 
 namespace qdx::cli {
 
-enum class CommandKind { Help, SimCreate, SimExport, Info, Download, Check, Pack, List };
+enum class CommandKind { Help, SimCreate, SimExport, Info, Download, Station, Check, Pack, List };
 
-enum class TargetKind { None, Sim, Device };
+enum class TargetKind { Sim, Device };
+
+// One player a command names: a simulated player file (with, for download, its own faults and
+// latency after a colon: p.sim:unplug-after=900,latency-us=1000) or a disk.
+struct Target {
+    TargetKind kind = TargetKind::Sim;
+    std::string path;  // as given
+    bool operator==(const Target&) const = default;
+};
 
 struct BlockRange {
     std::uint32_t first = 0;
@@ -25,20 +33,25 @@ struct CliCommand {
     std::string playerPath;
     std::uint8_t chipCode = 0;
     bool twoChips = false;
+    bool force = false;  // sim create: replace an existing player file
     std::vector<std::uint32_t> badBlocks;
     std::string rawPath;
     std::optional<BlockRange> blocks;
 
-    // info / download
-    TargetKind target = TargetKind::None;
-    std::string targetPath;  // the player file or the device path
+    // info (exactly one target) / download (one or more, or every player with --all) / station
+    std::vector<Target> targets;
+    bool allPlayers = false;
     std::string uitPath;
     std::string hzkPath;
     std::optional<std::string> impmPath;
     bool events = false;
-    std::vector<std::string> faults;  // as given; the simulator parses them
+    std::vector<std::string> faults;  // as given, for every simulated player; parsed later
     std::string tracePath;
     std::uint32_t latencyMicros = 0;  // simulated players: a pause per command, for demonstrations
+
+    // station
+    std::string simDir;   // simulated players arrive as *.sim files in it; empty: real players
+    std::string logPath;  // one JSON line per finished player is appended; empty: none
 
     // check / pack
     std::vector<std::string> files;

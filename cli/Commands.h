@@ -18,9 +18,13 @@ int RunSimCreate(const CliCommand& command, std::ostream& out, std::ostream& err
 int RunSimExport(const CliCommand& command, std::ostream& out, std::ostream& err);
 int RunInfo(const CliCommand& command, std::ostream& out, std::ostream& err);
 int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err);
+int RunStation(const CliCommand& command, std::ostream& out, std::ostream& err);
 int RunCheck(const CliCommand& command, std::ostream& out, std::ostream& err);
 int RunPack(const CliCommand& command, std::ostream& out, std::ostream& err);
 int RunList(const CliCommand& command, std::ostream& out, std::ostream& err);
+
+// The message and end event of a command line that could not be read, for --events.
+void ReportUsageErrorAsEvents(const std::string& error, std::ostream& out);
 
 // The player that info or download names (--sim or --device), with a simulated player's faults
 // parsed and its file loaded. Returns 0, or the exit status of a usage error with the message on

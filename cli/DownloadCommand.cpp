@@ -1,70 +1,35 @@
-// download: the launch of the desktop program, then the worker's job, reported on the terminal
-// or as events.
+// download: the launch of the desktop program, then the worker's job, for one player or several
+// at once, reported on the terminal or as events.
 #include <cctype>
 #include <cstdio>
-#include <iostream>
+#include <deque>
+#include <iomanip>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
 #include "cli/Interrupts.h"
+#include "cli/PlayerDownload.h"
 #include "cli/Reporter.h"
-#include "engine/CDownloadThread.h"
-#include "engine/CFlashEngine.h"
-#include "engine/DownloadLaunch.h"
+#include "cli/RunSetup.h"
+#include "cli/TerminalText.h"
 #include "files/BuiltinImage.h"
 #include "files/FirmwareFiles.h"
 #include "players/PlayerSource.h"
 #include "sim/AtomicFile.h"
-
-#ifdef _WIN32
-#include <io.h>
-#define QDX_ISATTY _isatty
-#define QDX_FILENO _fileno
-#else
-#include <unistd.h>
-#define QDX_ISATTY isatty
-#define QDX_FILENO fileno
-#endif
+#include "transport/Disks.h"
 
 namespace qdx::cli {
 
-namespace {
-
-const char kPlaceholderMessage[] =
-    "this build carries the placeholder IM/PM image, not the player's firmware; written to a "
-    "real player it would fill the codec area with noise. Give the firmware with --impm FILE, "
-    "or build with cmake -DQDX_IMPM_IMAGE=/path/to/firmware";
-
-ReportMode ModeFor(const CliCommand& command, std::ostream& out) {
-    if (command.events) {
-        return ReportMode::Events;
-    }
-    // Redraw the bar in place only on a terminal; a pipe or file gets one line per position.
-    const bool terminal = &out == &std::cout && QDX_ISATTY(QDX_FILENO(stdout));
-    return terminal ? ReportMode::TerminalLive : ReportMode::TerminalPlain;
-}
-
-}  // namespace
-
-// The player a command names, with the simulated player's faults parsed. Exit status 0, or that
-// of a usage error with the message on err.
 int PrepareTarget(const CliCommand& command, std::unique_ptr<players::PlayerSource>& source,
                   std::ostream& err) {
-    players::PlayerTarget target;
-    target.kind = command.target == TargetKind::Sim ? players::PlayerTarget::Kind::Sim
-                                                    : players::PlayerTarget::Kind::Device;
-    target.path = command.targetPath;
-    target.latency = std::chrono::microseconds(command.latencyMicros);
-    target.tracePath = command.tracePath;
     std::string error;
-    for (const std::string& faultText : command.faults) {
-        if (!sim::ParseFaultSpec(faultText, target.faults, &error)) {
-            err << "qdxflash: --fault " << faultText << ": " << error << '\n';
-            return kExitUsage;
-        }
+    const std::optional<players::PlayerTarget> target =
+        ResolveTarget(command, command.targets.front(), &error);
+    if (target) {
+        source = players::PlayerSource::Prepare(*target, &error);
     }
-    source = players::PlayerSource::Prepare(target, &error);
     if (!source) {
         err << "qdxflash: " << error << '\n';
         return kExitUsage;
@@ -101,7 +66,10 @@ bool TraceIsAnInput(const CliCommand& command, std::ostream& err) {
     if (command.tracePath.empty()) {
         return false;
     }
-    std::vector<std::string> inputs = {command.targetPath, command.uitPath, command.hzkPath};
+    std::vector<std::string> inputs = {command.uitPath, command.hzkPath};
+    for (const Target& target : command.targets) {
+        inputs.push_back(target.path);
+    }
     if (command.impmPath) {
         inputs.push_back(*command.impmPath);
     }
@@ -115,89 +83,164 @@ bool TraceIsAnInput(const CliCommand& command, std::ostream& err) {
     return false;
 }
 
+// The players of the run: the targets given, or with --all every disk qdxflash list accepts.
+std::vector<Target> TargetsOf(const CliCommand& command) {
+    std::vector<Target> targets = command.targets;
+    if (command.allPlayers) {
+        for (const DiskInfo& disk : ListDisks()) {
+            if (disk.refusal.empty() && disk.hasMedia) {
+                targets.push_back({TargetKind::Device, disk.node});
+            }
+        }
+    }
+    return targets;
+}
+
+// A usage error under --events still ends with an end event, so that a program reading them
+// always sees how the run ended.
+int UsageError(const CliCommand& command, Reporter& reporter, std::ostream& err,
+               const std::string& text) {
+    err << "qdxflash: " << text << '\n';
+    if (command.events) {
+        const int player = reporter.AddPlayer("");
+        reporter.Ports(player).Show(text);
+        reporter.Finish(player, JobEnding::LaunchFailed, std::nullopt);
+    }
+    return kExitUsage;
+}
+
+void PrintSummary(const std::vector<PlayerOutcome>& outcomes, std::ostream& out) {
+    int nameColumns = 6;
+    for (const PlayerOutcome& outcome : outcomes) {
+        nameColumns = std::max(nameColumns, DisplayWidth(outcome.name));
+    }
+    nameColumns = std::min(nameColumns, 40);
+    out << '\n'
+        << FitToWidth("player", nameColumns, true) << "  chip     ending          time     "
+        << "first message\n";
+    int completed = 0;
+    for (const PlayerOutcome& outcome : outcomes) {
+        completed += outcome.ending == JobEnding::Completed ? 1 : 0;
+        std::ostringstream time;
+        time << std::fixed << std::setprecision(1)
+             << std::chrono::duration<double>(outcome.duration).count() << " s";
+        out << FitToWidth(outcome.name, nameColumns, true) << "  "
+            << FitToWidth(outcome.chip, 7, true) << "  "
+            << FitToWidth(JobEndingName(outcome.ending), 14, true) << "  "
+            << FitToWidth(time.str(), 7, true) << "  "
+            << (outcome.firstMessage.empty() ? "-" : outcome.firstMessage) << '\n';
+    }
+    out << completed << " of " << outcomes.size() << " players completed\n";
+}
+
 }  // namespace
 
+void ReportUsageErrorAsEvents(const std::string& error, std::ostream& out) {
+    Reporter reporter(out, ReportMode::Events);
+    const int player = reporter.AddPlayer("");
+    reporter.Ports(player).Show(error);
+    reporter.Finish(player, JobEnding::LaunchFailed, std::nullopt);
+}
+
 int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err) {
+    Reporter reporter(out, ModeFor(command, out), &err, StyleFor(out));
     if (TraceIsAnInput(command, err)) {
-        return kExitUsage;
+        return UsageError(command, reporter, err, "--trace would overwrite an input");
     }
     WarnAboutExtensions(command, err);
-    // Held from before the player file is taken until it is saved.
+    // Held from before any player file is taken until every player is saved.
     DownloadInterrupts interrupts;
-    std::unique_ptr<players::PlayerSource> source;
-    if (int status = PrepareTarget(command, source, err)) {
-        return status;
+
+    const std::vector<Target> targets = TargetsOf(command);
+    if (targets.empty()) {
+        return UsageError(command, reporter, err,
+                          "--all found no player: players show up as removable USB disks "
+                          "(qdxflash list shows what there is)");
+    }
+    // Every player is prepared before any is touched: one that cannot be used stops the run.
+    std::vector<std::unique_ptr<players::PlayerSource>> sources;
+    for (const Target& target : targets) {
+        std::string error;
+        const std::optional<players::PlayerTarget> resolved =
+            ResolveTarget(command, target, &error);
+        std::unique_ptr<players::PlayerSource> source =
+            resolved ? players::PlayerSource::Prepare(*resolved, &error) : nullptr;
+        if (!source) {
+            return UsageError(command, reporter, err, error);
+        }
+        sources.push_back(std::move(source));
     }
 
-    Reporter reporter(out, ModeFor(command, out), &err);
+    const FirmwarePaths paths = PathsFor(command);
     JobOptions options;
     SwitchOnJobOptions(options);
-    FirmwarePaths paths;
-    if (command.impmPath) {
-        // "bin" would select the built-in image; a file of that name is meant here.
-        paths.imPmPath = *command.impmPath == kBuiltinImagePath ? "./bin" : *command.impmPath;
+    reporter.NamePlayers(targets.size() > 1);
+    std::deque<PlayerDownload> downloads;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const std::string name = sources[i]->Target().path;
+        downloads.emplace_back(reporter, reporter.AddPlayer(name), std::move(sources[i]));
     }
-    paths.uitPath = command.uitPath;
-    paths.fontPath = command.hzkPath;
 
     // A build without the player's firmware never writes its placeholder into a real player.
-    if (!MayWriteBuiltinImage(paths, source->Simulated(), BuiltinImageIsPlaceholder())) {
-        reporter.ShowForFile(kPlaceholderMessage, "built-in IM/PM image",
-                             "the placeholder, not the player's firmware");
-        reporter.Finish(JobEnding::LaunchFailed, std::nullopt);
-        return kExitFailed;
-    }
-
-    CFlashEngine engine(&reporter);
-    engine.SetBuiltinImage(BuiltinImage());
-    CDownloadThread thread;
-    LaunchPorts ports{&reporter, &reporter, &reporter, &reporter};
-
-    reporter.SetEnabled(false);  // the launch starts with the Start button disabled
-    std::string openError;
-    const LaunchOutcome outcome = LaunchDownload(
-        engine, thread, [&] { return source->Open(&openError); }, options, paths, ports);
-    if (outcome == LaunchOutcome::OpenFailed && !openError.empty()) {
-        err << "qdxflash: " << openError << '\n';
-    }
-    std::optional<std::uint32_t> exitCode;
-    JobEnding ending = EndingOfLaunch(outcome);
-    if (outcome == LaunchOutcome::Started) {
-        int told = 0;
-        while (thread.IsRunning()) {
-            const int signals = interrupts.Wait(std::chrono::milliseconds(100));
-            if (signals == told) {
-                continue;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (!MayWriteBuiltinImage(paths, targets[i].kind == TargetKind::Sim,
+                                  BuiltinImageIsPlaceholder())) {
+            PlayerPorts& ports = reporter.Ports(static_cast<int>(i));
+            ports.ShowForFile(kPlaceholderMessage, "built-in IM/PM image",
+                              "the placeholder, not the player's firmware");
+            for (std::size_t j = 0; j < targets.size(); ++j) {
+                reporter.Finish(static_cast<int>(j), JobEnding::LaunchFailed, std::nullopt);
             }
-            told = signals;
-            if (signals == 1) {
-                err << "qdxflash: the download goes on until it ends: a player interrupted now "
-                       "has to be downloaded again. Interrupt once more to stop at once.\n";
-            } else {
-                engine.RequestStop();
-                err << "qdxflash: stopping; the player is left part-written and must be "
-                       "downloaded again.\n";
-            }
-            err.flush();
+            return kExitFailed;
         }
-        thread.Join();
-        exitCode = thread.ExitCode();
-        ending = thread.Ending().value_or(JobEnding::LaunchFailed);
     }
 
-    std::string saveError;
-    if (!source->Finish(&saveError)) {
-        err << "qdxflash: " << saveError << '\n';
-        ending = JobEnding::SaveFailed;
+    const SharedImages images = ReadImagesOnce(paths);
+    for (PlayerDownload& download : downloads) {
+        download.Start(options, paths, images);
     }
-    int status = ending == JobEnding::Completed ? kExitOk : kExitFailed;
-    std::string traceError;
-    if (!source->FinishTrace(&traceError)) {
-        err << "qdxflash: " << traceError << '\n';
-        status = kExitFailed;
+    int told = 0;
+    auto running = [&downloads] {
+        return std::any_of(downloads.begin(), downloads.end(),
+                           [](const PlayerDownload& d) { return d.Running(); });
+    };
+    while (running()) {
+        const int signals = interrupts.Wait(std::chrono::milliseconds(100));
+        if (signals == told) {
+            continue;
+        }
+        told = signals;
+        if (signals == 1) {
+            reporter.Note(
+                "qdxflash: the download goes on until it ends: a player interrupted now has to "
+                "be downloaded again. Interrupt once more to stop at once.");
+        } else {
+            for (PlayerDownload& download : downloads) {
+                download.RequestStop();
+            }
+            reporter.Note(
+                "qdxflash: stopping; a player left part-written must be downloaded again.");
+        }
     }
-    reporter.Finish(ending, exitCode);
-    return status;
+
+    std::vector<PlayerOutcome> outcomes;
+    bool allCompleted = true;
+    bool toolFailed = false;
+    for (PlayerDownload& download : downloads) {
+        PlayerOutcome outcome = download.Finish();
+        for (const std::string& error : outcome.errors) {
+            err << "qdxflash: " << (downloads.size() > 1 ? "[" + outcome.name + "] " : "") << error
+                << '\n';
+            // An open failure is the launch's; any other (a save, the trace) fails the command.
+            toolFailed = toolFailed || outcome.ending != JobEnding::LaunchFailed;
+        }
+        allCompleted = allCompleted && outcome.ending == JobEnding::Completed;
+        outcomes.push_back(std::move(outcome));
+    }
+    if (downloads.size() > 1 && !command.events) {
+        PrintSummary(outcomes, out);
+    }
+    return allCompleted && !toolFailed ? kExitOk : kExitFailed;
 }
 
 }  // namespace qdx::cli

@@ -2,11 +2,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "cli/Commands.h"
 #include "engine/CFlashEngine.h"
 #include "sim/AtomicFile.h"
+#include "sim/PlayerFileLock.h"
 #include "sim/SimPlayer.h"
 
 namespace qdx::cli {
@@ -37,6 +39,28 @@ int RunSimCreate(const CliCommand& command, std::ostream& out, std::ostream& err
                                                 command.badBlocks, &error);
     if (!player) {
         err << "qdxflash: sim create: " << error << '\n';
+        return kExitUsage;
+    }
+    // A player file holds a flash that may have taken a whole download: never replaced by
+    // accident, and never while another program uses it.
+    std::error_code statusError;
+    const std::string target = sim::FollowLinks(command.playerPath);
+    const auto status = std::filesystem::status(std::filesystem::path(target), statusError);
+    if (!statusError && std::filesystem::exists(status)) {
+        if (!std::filesystem::is_regular_file(status)) {
+            err << "qdxflash: sim create: " << command.playerPath
+                << " exists and is not a regular file; player files are regular files\n";
+            return kExitUsage;
+        }
+        if (!command.force) {
+            err << "qdxflash: sim create: " << command.playerPath
+                << " exists; give --force to replace the player it holds\n";
+            return kExitUsage;
+        }
+    }
+    sim::PlayerFileLock lock;
+    if (lock.Acquire(command.playerPath, &error) == sim::PlayerFileLock::Result::Busy) {
+        err << "qdxflash: sim create: " << command.playerPath << " is in use by another program\n";
         return kExitUsage;
     }
     if (!player->Save(command.playerPath, &error)) {

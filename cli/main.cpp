@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -11,6 +12,10 @@ int main(int argc, char** argv) {
     ParseResult parsed = ParseCommandLine(args);
     if (!parsed.command) {
         std::cerr << "qdxflash: " << parsed.error << '\n';
+        // A program that asked for events gets its end event even for words it got wrong.
+        if (std::find(args.begin(), args.end(), "--events") != args.end()) {
+            ReportUsageErrorAsEvents(parsed.error, std::cout);
+        }
         return kExitUsage;
     }
     const CliCommand& command = *parsed.command;
@@ -26,6 +31,8 @@ int main(int argc, char** argv) {
             return RunInfo(command, std::cout, std::cerr);
         case CommandKind::Download:
             return RunDownload(command, std::cout, std::cerr);
+        case CommandKind::Station:
+            return RunStation(command, std::cout, std::cerr);
         case CommandKind::Check:
             return RunCheck(command, std::cout, std::cerr);
         case CommandKind::Pack:

@@ -95,6 +95,11 @@ public:
     // --- Front-end wiring.
     void SetMessageBox(IMessageBox* messageBox) { m_pMessageBox = messageBox; }
     void SetBuiltinImage(std::span<const std::uint8_t> image) { m_builtinImage = image; }
+    // Images already read and judged, by path, for the jobs of this engine to take instead of
+    // reading the files again: several players downloaded at once then write the same bytes.
+    void ShareImages(std::vector<std::pair<std::string, std::shared_ptr<const ImageData>>> images) {
+        m_sharedImages = std::move(images);
+    }
     // How long the bar stays at 100 at the end of a job.
     void SetEndingPause(std::chrono::milliseconds pause) { m_endingPause = pause; }
 
@@ -175,6 +180,7 @@ private:
     // The images of the running job by path slot, read and checked once before the flash is
     // touched, so that every copy writes the bytes that were checked.
     std::array<std::shared_ptr<const ImageData>, 4> m_jobImages{};
+    std::vector<std::pair<std::string, std::shared_ptr<const ImageData>>> m_sharedImages;
     // Which copy of the running job took each block (0: none). Copies are numbered from 2 in
     // the order they are written; a backup copy's number is odd.
     std::vector<int> m_claims;

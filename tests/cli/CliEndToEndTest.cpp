@@ -76,7 +76,7 @@ protected:
 
     std::string CreatePlayer(const std::string& options) const {
         const std::string player = Path("player.sim");
-        ToolRun run = Qdxflash("sim create \"" + player + "\" " + options);
+        ToolRun run = Qdxflash("sim create \"" + player + "\" " + options + " --force");
         EXPECT_EQ(run.exitCode, 0) << run.err;
         return player;
     }
@@ -179,10 +179,15 @@ TEST_F(QdxflashTest, TerminalOutputWithoutATerminalIsPlainLines) {
     ToolRun run = Qdxflash(DownloadArgs(player));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out.find('\r'), std::string::npos);
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << "no terminal codes into a pipe";
     std::vector<std::string> lines = Lines(run.out);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines.front(), "状态：正在格式化…");
-    EXPECT_EQ(lines[lines.size() - 2], "progress 0");
+    // The share done, never more than 100%, one line per change of it.
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[lines.size() - 4], "progress 100%");
+    EXPECT_EQ(lines[lines.size() - 3], "状态：已完成");
+    EXPECT_EQ(lines[lines.size() - 2], "progress 0%");
     EXPECT_EQ(lines.back(), "ending: completed (worker exit code 0)");
 }
 

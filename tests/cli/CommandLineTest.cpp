@@ -49,14 +49,13 @@ TEST(ParseCommandLine, SimExport) {
 
 TEST(ParseCommandLine, InfoAndDownloadTargets) {
     CliCommand c = MustParse("info --device /dev/sdb");
-    EXPECT_EQ(c.target, TargetKind::Device);
-    EXPECT_EQ(c.targetPath, "/dev/sdb");
+    EXPECT_EQ(c.targets, (std::vector<Target>{{TargetKind::Device, "/dev/sdb"}}));
 
     c = MustParse(
         "download --sim p --uit a.uit --hzk b.hzk --impm c.bin --events --fault format-fails "
         "--fault=fail-command=3 --trace t.txt");
     EXPECT_EQ(c.kind, CommandKind::Download);
-    EXPECT_EQ(c.target, TargetKind::Sim);
+    EXPECT_EQ(c.targets, (std::vector<Target>{{TargetKind::Sim, "p"}}));
     EXPECT_EQ(c.uitPath, "a.uit");
     EXPECT_EQ(c.hzkPath, "b.hzk");
     EXPECT_EQ(c.impmPath, "c.bin");
@@ -67,6 +66,23 @@ TEST(ParseCommandLine, InfoAndDownloadTargets) {
     c = MustParse("download --device /dev/sdb --uit a --hzk b");
     EXPECT_FALSE(c.impmPath);
     EXPECT_FALSE(c.events);
+
+    // Several players at once, simulated and real, or every player there is.
+    c = MustParse(
+        "download --sim a.sim --device /dev/sdb --sim b.sim:unplug-after=9 --uit u --hzk h");
+    EXPECT_EQ(c.targets, (std::vector<Target>{{TargetKind::Sim, "a.sim"},
+                                              {TargetKind::Sim, "b.sim:unplug-after=9"},
+                                              {TargetKind::Device, "/dev/sdb"}}));
+    c = MustParse("download --all --uit u --hzk h");
+    EXPECT_TRUE(c.allPlayers);
+    EXPECT_TRUE(c.targets.empty());
+
+    c = MustParse("station --uit u --hzk h --sim-dir players --log line.jsonl --latency-us 1000");
+    EXPECT_EQ(c.kind, CommandKind::Station);
+    EXPECT_EQ(c.simDir, "players");
+    EXPECT_EQ(c.logPath, "line.jsonl");
+    EXPECT_EQ(c.latencyMicros, 1000u);
+    EXPECT_TRUE(MustParse("sim create p --chip 0x73 --force").force);
 }
 
 TEST(ParseCommandLine, CheckPackListAndHelp) {
@@ -181,6 +197,12 @@ TEST(ParseCommandLine, RejectsBadArguments) {
         {"pack -o image", "PAYLOAD"},
         {"pack a b -o image", "PAYLOAD"},
         {"list extra", "unexpected argument"},
+        {"download --sim a --sim b --uit u --hzk h --trace t", "one --sim"},
+        {"download --all --device /dev/sdb --uit u --hzk h", "--all"},
+        {"download --all --uit u --hzk h --latency-us 5", "simulated players"},
+        {"station --uit u", "--hzk"},
+        {"station --uit u --hzk h --fault format-fails", "--sim-dir"},
+        {"info --sim a --sim b", "twice"},
     };
     for (const BadCase& c : cases) {
         ParseResult result = ParseCommandLine(Words(c.line));
