@@ -16,6 +16,8 @@ const char* const kUsageAll =
     "\n"
     "  sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...]\n"
     "  sim export PLAYER RAW [--blocks FIRST-LAST]\n"
+    "  sim serve PLAYER [--volume IMAGE] [--fault SPEC]... [--trace FILE] [--latency-us N]\n"
+    "            [--vendor-id HEX] [--product-id HEX] [--serial TEXT] [--udc NAME]\n"
     "  info     (--sim PLAYER | --device PATH)\n"
     "  download (--sim PLAYER | --device PATH) --uit FILE --hzk FILE [--impm FILE] [--events]\n"
     "           [--fault SPEC]... [--trace FILE]\n"
@@ -29,7 +31,26 @@ const char* const kUsageAll =
 const std::map<std::string, const char*> kUsageByTopic = {
     {"sim",
      "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...]\n"
-     "       qdxflash sim export PLAYER RAW [--blocks FIRST-LAST]\n"},
+     "       qdxflash sim export PLAYER RAW [--blocks FIRST-LAST]\n"
+     "       qdxflash sim serve PLAYER [--volume IMAGE] [OPTIONS]\n"},
+    {"sim serve",
+     "usage: qdxflash sim serve PLAYER [--volume IMAGE] [--fault SPEC]... [--trace FILE]\n"
+     "                          [--latency-us N] [--vendor-id HEX] [--product-id HEX]\n"
+     "                          [--serial TEXT] [--udc NAME]\n"
+     "\n"
+     "Serves the simulated player as a USB mass-storage device on this machine's USB device\n"
+     "controller (Linux, as root: configfs and FunctionFS; dummy_hcd makes one without a device\n"
+     "port), until interrupted; then saves the player file. The host sees a removable USB disk\n"
+     "that answers the vendor commands as the player does.\n"
+     "  --volume IMAGE    a file of 512-byte sectors behind the disk's ordinary reads and writes\n"
+     "                    (a FAT volume, as on a real player); without it a blank 1 MiB disk\n"
+     "  --fault SPEC      as for download --sim; not-delivered commands reach the host as\n"
+     "                    transport errors, and unplug-after=N makes the device leave the bus\n"
+     "  --trace FILE      one line \"SUB ARGUMENT\" per vendor command\n"
+     "  --latency-us N    wait N microseconds per vendor command\n"
+     "  --vendor-id HEX, --product-id HEX   the USB ids (default 1d6b:0104)\n"
+     "  --serial TEXT     the USB serial number (default QDXSIM0001)\n"
+     "  --udc NAME        the controller under /sys/class/udc (default: the first)\n"},
     {"sim create",
      "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...]\n"
      "\n"
@@ -268,6 +289,72 @@ ParseResult ParseSimExport(const std::vector<std::string>& words) {
     return Ok(command);
 }
 
+bool ParseUsbId(const std::optional<std::string>& text, std::uint16_t& id) {
+    if (!text) {
+        return true;
+    }
+    std::string digits = *text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits = digits.substr(2);
+    }
+    std::uint32_t value = 0;
+    auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size() ||
+        value > 0xFFFF) {
+        return false;
+    }
+    id = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+ParseResult ParseSimServe(const std::vector<std::string>& words) {
+    SplitWords split;
+    std::string error;
+    if (!Split(words,
+               {"--volume", "--fault", "--trace", "--latency-us", "--vendor-id", "--product-id",
+                "--serial", "--udc"},
+               {}, {"--fault"}, split, error)) {
+        return Fail("sim serve: " + error);
+    }
+    if (split.help) {
+        return Help("sim serve");
+    }
+    if (split.positional.size() != 1) {
+        return Fail("sim serve: give exactly one PLAYER file");
+    }
+    CliCommand command;
+    command.kind = CommandKind::SimServe;
+    command.playerPath = split.positional[0];
+    command.volumePath = Option(split, "--volume").value_or("");
+    if (split.options.count("--volume") && command.volumePath.empty()) {
+        return Fail("sim serve: --volume needs an image file");
+    }
+    for (auto [it, end] = split.options.equal_range("--fault"); it != end; ++it) {
+        command.faults.push_back(it->second);
+    }
+    command.tracePath = Option(split, "--trace").value_or("");
+    if (split.options.count("--trace") && command.tracePath.empty()) {
+        return Fail("sim serve: --trace needs a file");
+    }
+    if (auto latency = Option(split, "--latency-us")) {
+        std::uint32_t value = 0;
+        if (!ParseUnsigned(*latency, value) || value > 1000000) {
+            return Fail("sim serve: --latency-us needs a number of microseconds up to 1000000");
+        }
+        command.latencyMicros = value;
+    }
+    if (!ParseUsbId(Option(split, "--vendor-id"), command.usbVendorId) ||
+        !ParseUsbId(Option(split, "--product-id"), command.usbProductId)) {
+        return Fail("sim serve: --vendor-id and --product-id take 4 hex digits, such as 1d6b");
+    }
+    command.usbSerial = Option(split, "--serial").value_or(command.usbSerial);
+    if (command.usbSerial.empty() || command.usbSerial.size() > 126) {
+        return Fail("sim serve: --serial needs 1 to 126 characters");
+    }
+    command.udcName = Option(split, "--udc").value_or("");
+    return Ok(command);
+}
+
 ParseResult ParseInfo(const std::vector<std::string>& words) {
     SplitWords split;
     std::string error;
@@ -427,7 +514,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (name == "sim") {
         if (rest.empty()) {
-            return Fail("sim: give create or export");
+            return Fail("sim: give create, export or serve");
         }
         std::string sub = rest[0];
         std::vector<std::string> words(rest.begin() + 1, rest.end());
@@ -437,10 +524,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         if (sub == "export") {
             return ParseSimExport(words);
         }
+        if (sub == "serve") {
+            return ParseSimServe(words);
+        }
         if (sub == "--help" || sub == "-h") {
             return Help("sim");
         }
-        return Fail("sim: unknown command " + sub + "; give create or export");
+        return Fail("sim: unknown command " + sub + "; give create, export or serve");
     }
     if (name == "info") {
         return ParseInfo(rest);

@@ -8,7 +8,7 @@
 
 namespace qdx::cli {
 
-enum class CommandKind { Help, SimCreate, SimExport, Info, Download, Check, Pack, List };
+enum class CommandKind { Help, SimCreate, SimExport, SimServe, Info, Download, Check, Pack, List };
 
 enum class TargetKind { None, Sim, Device };
 
@@ -39,6 +39,13 @@ struct CliCommand {
     std::vector<std::string> faults;  // as given; the simulator parses them
     std::string tracePath;
     std::uint32_t latencyMicros = 0;  // simulated players: a pause per command, for demonstrations
+
+    // sim serve (also playerPath, faults, tracePath, latencyMicros)
+    std::string volumePath;  // the disk's logical sectors; empty: a blank disk in memory
+    std::uint16_t usbVendorId = 0x1D6B;
+    std::uint16_t usbProductId = 0x0104;
+    std::string usbSerial = "QDXSIM0001";
+    std::string udcName;  // empty: the first USB device controller
 
     // check / pack
     std::vector<std::string> files;

@@ -99,7 +99,7 @@ TEST(ParseCommandLine, RejectsBadArguments) {
     const BadCase cases[] = {
         {"", "no command"},
         {"flash", "unknown command"},
-        {"sim", "create or export"},
+        {"sim", "create, export or serve"},
         {"sim delete p", "unknown command"},
         {"sim create p", "--chip"},
         {"sim create p --chip 0x12", "unknown chip code 0x12"},
