@@ -12,6 +12,9 @@
 #include "engine/DownloadLaunch.h"
 #include "files/BuiltinImage.h"
 #include "files/JobOptions.h"
+#ifdef __linux__
+#include "transport/linux/Volumes.h"
+#endif
 
 #ifdef _WIN32
 #include <io.h>
@@ -43,6 +46,20 @@ int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err)
     if (int status = OpenTarget(command, target, err)) {
         return status;
     }
+#ifdef __linux__
+    // The flash is formatted beneath the player's volume: no mounted view of it may stay.
+    const bool releaseVolumes = command.target == TargetKind::Device && target.device;
+    std::vector<std::string> unmounted;
+    if (releaseVolumes) {
+        if (!ReleaseDiskVolumes(command.targetPath, &unmounted, &target.openError)) {
+            CloseHandle(target.device);
+            target.device = nullptr;
+        }
+        for (const std::string& mountPoint : unmounted) {
+            err << "qdxflash: unmounted " << mountPoint << '\n';
+        }
+    }
+#endif
 
     Reporter reporter(out, ModeFor(command, out));
     JobOptions options;
@@ -87,6 +104,16 @@ int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err)
             status = kExitFailed;
         }
     }
+#ifdef __linux__
+    if (releaseVolumes && target.device) {
+        CloseHandle(target.device);  // the disk is read again with the player released
+        std::string why;
+        // Without root or udisks2 this fails; that matters only where a volume was mounted.
+        if (!RereadDisk(command.targetPath, &why) && !unmounted.empty()) {
+            err << "qdxflash: " << why << '\n';
+        }
+    }
+#endif
     const Ending ending = DeriveEnding(job);
     reporter.Finish(ending, job.exitCode);
     return ending == Ending::Completed ? status : kExitFailed;
