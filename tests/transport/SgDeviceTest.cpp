@@ -340,6 +340,7 @@ TEST_F(SgNodeTest, OpenUsesTheSgNodeReadWriteAndSendsOnIt) {
     ASSERT_EQ(system->opened.size(), 1u);
     EXPECT_EQ(system->opened[0].first, "/dev/sg2");
     EXPECT_EQ(system->opened[0].second & O_ACCMODE, O_RDWR);
+    EXPECT_NE(system->opened[0].second & O_EXCL, 0) << "one program at a time";
 
     EXPECT_TRUE(device->Send(BuildFormat()));
     ASSERT_EQ(system->requests.size(), 1u);
@@ -355,7 +356,7 @@ TEST_F(SgNodeTest, OpenFailuresSayWhyAndHowToFixThem) {
         {EACCES, {"/dev/sdb", "/dev/sg2", "permission denied", "70-qdx-player.rules", "plugdev"}},
         {EPERM, {"permission denied", "plugdev"}},
         {ENOENT, {"no such device"}},
-        {EBUSY, {std::strerror(EBUSY)}},
+        {EBUSY, {"/dev/sg2", "in use by another program"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error);

@@ -228,14 +228,18 @@ DeviceHandle OpenSgDevice(const std::string& path, std::string* why,
     if (node.empty()) {
         return nullptr;
     }
-    // O_NONBLOCK keeps open from waiting on another process's exclusive hold; SG_IO itself is
-    // synchronous regardless.
-    int fd = system->Open(node, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    // O_EXCL: one program at a time talks to the player. O_NONBLOCK makes open refuse at once
+    // (EBUSY) instead of waiting for another program's hold; SG_IO itself stays synchronous.
+    int fd = system->Open(node, O_RDWR | O_NONBLOCK | O_CLOEXEC | O_EXCL);
     if (fd < 0) {
         int error = -fd;
         std::string where = node == path ? path : path + " (" + node + ")";
         if (error == EACCES || error == EPERM) {
             *why = where + ": permission denied; " + kPermissionFix;
+        } else if (error == EBUSY) {
+            *why = where +
+                   ": in use by another program; only one program at a time may talk to "
+                   "the player";
         } else if (error == ENOENT || error == ENXIO || error == ENODEV) {
             *why = where + ": no such device";
         } else {
