@@ -8,8 +8,8 @@ QDX_DEB_PACKAGES=(
     ninja-build cmake g++ pkg-config
     # tests and benchmarks
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    # device tracking on Linux
-    libudev-dev
+    # device tracking on Linux; unmounting a player's volumes through udisks2 (sd-bus)
+    libudev-dev libsystemd-dev
     # the desktop program
     qt6-base-dev qt6-base-dev-tools libgl-dev
     # Windows builds, and running their tests
