@@ -192,6 +192,22 @@ if part unplug "unplugged in the middle of a download, then plugged in again"; t
     fi
 fi
 
+if part faults "commands the player does not carry reach qdxflash as transport failures"; then
+    for fault in format-fails fail-command=3000; do
+        $Q sim create $W/f.sim --chip 0x73 >/dev/null
+        cp $W/f.sim $W/f-ref.sim
+        $Q download --sim $W/f-ref.sim $IMAGES --fault $fault --events >$W/f-ref.events
+        if plug $W/f.sim --fault $fault; then
+            timeout 120 $Q download --device "$DEV" $IMAGES --events >$W/f.events 2>$W/f.err
+            check "$fault: the job ends $(ending $W/f-ref.events), as on --sim" \
+                [ "$(ending $W/f.events)" = "$(ending $W/f-ref.events)" ]
+            unplug
+        else
+            bad "$fault: the player arrives"
+        fi
+    done
+fi
+
 if part volume "a mounted FAT volume is unmounted before the download"; then
     $Q sim create $W/v.sim --chip 0x73 >/dev/null
     dd if=/dev/zero of=$W/volume.img bs=1024 count=4096 2>/dev/null
