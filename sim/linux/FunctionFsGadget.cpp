@@ -153,12 +153,13 @@ bool FunctionFsGadget::Build(const GadgetSettings& settings, std::string* error)
     }
     const fs::path strings = dir / "strings" / "0x409";
     const fs::path config = dir / "configs" / "c.1";
-    fs::create_directory(strings, code);
-    fs::create_directories(config / "strings" / "0x409", code);
-    fs::create_directory(dir / "functions" / m_functionName, code);
-    if (code) {
-        *error = "cannot create the gadget's folders under " + dir.string() + ": " + code.message();
-        return false;
+    for (const fs::path& folder :
+         {strings, config / "strings" / "0x409", dir / "functions" / m_functionName}) {
+        fs::create_directories(folder, code);
+        if (code) {
+            *error = "cannot create " + folder.string() + ": " + code.message();
+            return false;
+        }
     }
     if (!WriteText(dir / "idVendor", Hex4(settings.vendorId), error) ||
         !WriteText(dir / "idProduct", Hex4(settings.productId), error) ||
