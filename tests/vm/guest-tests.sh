@@ -77,7 +77,7 @@ for player in one two bad; do
     case $player in
         one) create="--chip 0x73" ;;
         two) create="--chip 0x73 --two-chips" ;;
-        bad) create="--chip 0x75 --bad 0,5,990" ;;
+        bad) create="--chip 0x73 --bad 0,5,990" ;;
     esac
     $Q sim create $W/$player.sim $create >/dev/null
     $Q info --sim $W/$player.sim >$W/$player.sim-info
@@ -163,7 +163,7 @@ fi
 if part unplug "unplugged in the middle of a download, then plugged in again"; then
     $Q sim create $W/x.sim --chip 0x73 --bad 5,990 >/dev/null
     cp $W/x.sim $W/x-ref.sim
-    if plug $W/x.sim --fault unplug-after=2000; then
+    if plug $W/x.sim --fault unplug-after=1200; then
         timeout 120 $Q download --device "$DEV" $IMAGES --events >$W/x.events 2>$W/x.err
         check "the job ends write-failed" [ "$(ending $W/x.events)" = write-failed ]
         i=0
@@ -181,7 +181,7 @@ if part unplug "unplugged in the middle of a download, then plugged in again"; t
         else
             bad "plugged in again, the player arrives"
         fi
-        $Q download --sim $W/x-ref.sim $IMAGES --fault unplug-after=2000 --events >/dev/null
+        $Q download --sim $W/x-ref.sim $IMAGES --fault unplug-after=1200 --events >/dev/null
         $Q download --sim $W/x-ref.sim $IMAGES --events >/dev/null
         $Q sim export $W/x.sim $W/x.raw >/dev/null
         $Q sim export $W/x-ref.sim $W/x-ref.raw >/dev/null
@@ -193,7 +193,7 @@ if part unplug "unplugged in the middle of a download, then plugged in again"; t
 fi
 
 if part faults "commands the player does not carry reach qdxflash as transport failures"; then
-    for fault in format-fails fail-command=3000; do
+    for fault in format-fails fail-command=800; do
         $Q sim create $W/f.sim --chip 0x73 >/dev/null
         cp $W/f.sim $W/f-ref.sim
         $Q download --sim $W/f-ref.sim $IMAGES --fault $fault --events >$W/f-ref.events
