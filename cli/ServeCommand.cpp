@@ -142,7 +142,8 @@ int RunSimServe(const CliCommand& command, std::ostream& out, std::ostream& err)
     }
     serving.join();
     gadget.reset();
-    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    // The signals stay blocked: one still pending (a second interrupt) must not end the
+    // process before the player is saved.
 
     trace.flush();
     out << "served " << server.Commands() << " commands, " << disk.VendorCommands()
