@@ -21,6 +21,8 @@ const char* const kUsageAll =
     "\n"
     "  sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...] [--force]\n"
     "  sim export PLAYER RAW [--blocks FIRST-LAST]\n"
+    "  sim serve PLAYER [--volume IMAGE] [--fault SPEC]... [--trace FILE] [--latency-us N]\n"
+    "            [--vendor-id HEX] [--product-id HEX] [--serial TEXT] [--udc NAME]\n"
     "  info     (--sim PLAYER | --device PATH)\n"
     "  download (--sim PLAYER | --device PATH)... | --all  --uit FILE --hzk FILE [--impm FILE]\n"
     "           [--events] [--fault SPEC]... [--trace FILE] [--latency-us N]\n"
@@ -34,7 +36,27 @@ const char* const kUsageAll =
 
 const char* const kUsageSim =
     "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...] [--force]\n"
-    "       qdxflash sim export PLAYER RAW [--blocks FIRST-LAST]\n";
+    "       qdxflash sim export PLAYER RAW [--blocks FIRST-LAST]\n"
+    "       qdxflash sim serve PLAYER [--volume IMAGE] [OPTIONS]\n";
+
+const char* const kUsageSimServe =
+    "usage: qdxflash sim serve PLAYER [--volume IMAGE] [--fault SPEC]... [--trace FILE]\n"
+    "                          [--latency-us N] [--vendor-id HEX] [--product-id HEX]\n"
+    "                          [--serial TEXT] [--udc NAME]\n"
+    "\n"
+    "Serves the simulated player as a USB mass-storage device on this machine's USB device\n"
+    "controller (Linux, as root: configfs and FunctionFS; dummy_hcd makes one without a device\n"
+    "port), until interrupted; then saves the player file. The host sees a removable USB disk\n"
+    "that answers the vendor commands as the player does.\n"
+    "  --volume IMAGE    a file of 512-byte sectors behind the disk's ordinary reads and writes\n"
+    "                    (a FAT volume, as on a real player); without it a blank 1 MiB disk\n"
+    "  --fault SPEC      as for download --sim; not-delivered commands reach the host as\n"
+    "                    transport errors, and unplug-after=N makes the device leave the bus\n"
+    "  --trace FILE      one line \"SUB ARGUMENT\" per vendor command\n"
+    "  --latency-us N    wait N microseconds per vendor command\n"
+    "  --vendor-id HEX, --product-id HEX   the USB ids (default 1d6b:0104)\n"
+    "  --serial TEXT     the USB serial number (default QDXSIM0001)\n"
+    "  --udc NAME        the controller under /sys/class/udc (default: the first)\n";
 
 const char* const kUsageSimCreate =
     "usage: qdxflash sim create PLAYER --chip CODE [--two-chips] [--bad B1,B2,...] [--force]\n"
@@ -461,6 +483,70 @@ void DeclareSimExport(Command& c) {
     });
 }
 
+bool ParseUsbId(const std::optional<std::string>& text, std::uint16_t& id) {
+    if (!text) {
+        return true;
+    }
+    std::string digits = *text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits = digits.substr(2);
+    }
+    std::uint32_t value = 0;
+    auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size() ||
+        value > 0xFFFF) {
+        return false;
+    }
+    id = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+void DeclareSimServe(Command& c) {
+    CLI::Option* volume = c.Value("--volume");
+    CLI::Option* fault = c.Repeatable("--fault");
+    CLI::Option* trace = c.Value("--trace");
+    CLI::Option* latency = c.Value("--latency-us");
+    CLI::Option* vendor = c.Value("--vendor-id");
+    CLI::Option* product = c.Value("--product-id");
+    CLI::Option* serial = c.Value("--serial");
+    CLI::Option* udc = c.Value("--udc");
+    c.SetFinish([=, &c] {
+        const std::vector<std::string> positional = c.Positional();
+        if (positional.size() != 1) {
+            return c.Fail("give exactly one PLAYER file");
+        }
+        CliCommand command;
+        command.kind = CommandKind::SimServe;
+        command.playerPath = positional[0];
+        command.volumePath = c.ValueOf(volume).value_or("");
+        if (c.Given(volume) && command.volumePath.empty()) {
+            return c.Fail("--volume needs an image file");
+        }
+        command.faults = c.ValuesOf(fault);
+        command.tracePath = c.ValueOf(trace).value_or("");
+        if (c.Given(trace) && command.tracePath.empty()) {
+            return c.Fail("--trace needs a file");
+        }
+        if (auto text = c.ValueOf(latency)) {
+            std::uint32_t value = 0;
+            if (!ParseUnsigned(*text, value) || value > 1000000) {
+                return c.Fail("--latency-us needs a number of microseconds up to 1000000");
+            }
+            command.latencyMicros = value;
+        }
+        if (!ParseUsbId(c.ValueOf(vendor), command.usbVendorId) ||
+            !ParseUsbId(c.ValueOf(product), command.usbProductId)) {
+            return c.Fail("--vendor-id and --product-id take 4 hex digits, such as 1d6b");
+        }
+        command.usbSerial = c.ValueOf(serial).value_or(command.usbSerial);
+        if (command.usbSerial.empty() || command.usbSerial.size() > 126) {
+            return c.Fail("--serial needs 1 to 126 characters");
+        }
+        command.udcName = c.ValueOf(udc).value_or("");
+        return Ok(command);
+    });
+}
+
 // The player a command works on: a simulated one or a device.
 struct TargetOptions {
     CLI::Option* sim;
@@ -683,6 +769,7 @@ public:
         Command& sim = AddGroup(nullptr, "sim", kUsageSim);
         Add(&sim, "create", kUsageSimCreate, DeclareSimCreate);
         Add(&sim, "export", kUsageSimExport, DeclareSimExport);
+        Add(&sim, "serve", kUsageSimServe, DeclareSimServe);
         Add(nullptr, "info", kUsageInfo, DeclareInfo);
         Add(nullptr, "download", kUsageDownload, DeclareDownload);
         Add(nullptr, "station", kUsageStation, DeclareStation);

@@ -8,7 +8,18 @@
 
 namespace qdx::cli {
 
-enum class CommandKind { Help, SimCreate, SimExport, Info, Download, Station, Check, Pack, List };
+enum class CommandKind {
+    Help,
+    SimCreate,
+    SimExport,
+    SimServe,
+    Info,
+    Download,
+    Station,
+    Check,
+    Pack,
+    List
+};
 
 enum class TargetKind { Sim, Device };
 
@@ -48,6 +59,13 @@ struct CliCommand {
     std::vector<std::string> faults;  // as given, for every simulated player; parsed later
     std::string tracePath;
     std::uint32_t latencyMicros = 0;  // simulated players: a pause per command, for demonstrations
+
+    // sim serve (also playerPath, faults, tracePath, latencyMicros)
+    std::string volumePath;  // the disk's logical sectors; empty: a blank disk in memory
+    std::uint16_t usbVendorId = 0x1D6B;
+    std::uint16_t usbProductId = 0x0104;
+    std::string usbSerial = "QDXSIM0001";
+    std::string udcName;  // empty: the first USB device controller
 
     // station
     std::string simDir;   // simulated players arrive as *.sim files in it; empty: real players

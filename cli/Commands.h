@@ -16,6 +16,7 @@ inline constexpr int kExitUsage = 2;
 
 int RunSimCreate(const CliCommand& command, std::ostream& out, std::ostream& err);
 int RunSimExport(const CliCommand& command, std::ostream& out, std::ostream& err);
+int RunSimServe(const CliCommand& command, std::ostream& out, std::ostream& err);
 int RunInfo(const CliCommand& command, std::ostream& out, std::ostream& err);
 int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err);
 int RunStation(const CliCommand& command, std::ostream& out, std::ostream& err);

@@ -228,6 +228,10 @@ int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err)
     bool toolFailed = false;
     for (PlayerDownload& download : downloads) {
         PlayerOutcome outcome = download.Finish();
+        for (const std::string& note : outcome.notes) {
+            err << "qdxflash: " << (downloads.size() > 1 ? "[" + outcome.name + "] " : "") << note
+                << '\n';
+        }
         for (const std::string& error : outcome.errors) {
             err << "qdxflash: " << (downloads.size() > 1 ? "[" + outcome.name + "] " : "") << error
                 << '\n';

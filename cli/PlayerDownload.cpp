@@ -67,6 +67,7 @@ void PlayerDownload::Run(JobOptions options, FirmwarePaths paths) {
     if (!m_source->FinishTrace(&error)) {
         m_outcome.errors.push_back(error);
     }
+    m_outcome.notes = m_source->Notes();
     m_outcome.duration = std::chrono::steady_clock::now() - started;
     m_running.store(false);
 }

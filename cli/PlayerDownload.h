@@ -29,6 +29,7 @@ struct PlayerOutcome {
     std::chrono::steady_clock::duration duration{};
     std::string firstMessage;
     std::vector<std::string> errors;  // what went to the error stream (open, save, trace)
+    std::vector<std::string> notes;   // what else people should know (volumes unmounted)
 };
 
 // The images every player of a run writes: read and judged once.

@@ -27,6 +27,8 @@ int main(int argc, char** argv) {
             return RunSimCreate(command, std::cout, std::cerr);
         case CommandKind::SimExport:
             return RunSimExport(command, std::cout, std::cerr);
+        case CommandKind::SimServe:
+            return RunSimServe(command, std::cout, std::cerr);
         case CommandKind::Info:
             return RunInfo(command, std::cout, std::cerr);
         case CommandKind::Download:

@@ -51,11 +51,23 @@ DeviceHandle PlayerSource::Open(std::string* why) {
     if (!CheckPlayerDisk(m_target.path, why)) {
         return nullptr;
     }
+    const bool released = ReleasePlayerVolumes(m_target.path, &m_unmounted, why);
+    for (const std::string& mountPoint : m_unmounted) {
+        m_notes.push_back("unmounted " + mountPoint);
+    }
+    if (!released) {
+        return nullptr;
+    }
     return OpenPlatformDevice(m_target.path, why);
 }
 
 bool PlayerSource::Finish(std::string* error) {
     if (!Simulated()) {
+        std::string why;
+        // Without root or udisks2 this fails; that matters only where a volume was mounted.
+        if (!RereadPlayerDisk(m_target.path, &why) && !m_unmounted.empty()) {
+            m_notes.push_back(why);
+        }
         return true;
     }
     // The flash has changed whatever the ending, so the player is saved after failures too.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/AtomicFile.h"
 #include "sim/FaultPlan.h"
@@ -36,11 +37,15 @@ public:
     static std::unique_ptr<PlayerSource> Prepare(const PlayerTarget& target, std::string* error);
 
     // An open device on the player, or null with the reason (and the fix, where there is one)
-    // in *why. A disk is opened only after the disk check has found it to be a player.
+    // in *why. A disk is opened only after the disk check has found it to be a player, and
+    // once its mounted volumes are unmounted (the job formats the flash beneath them).
     DeviceHandle Open(std::string* why);
+    // What people should know besides: the volumes unmounted, a disk that was not read again.
+    const std::vector<std::string>& Notes() const { return m_notes; }
 
     // After the job: a simulated player's flash is saved to its file as the job left it, and
-    // the player file is free again. Nothing for a disk. False with *error set when that fails.
+    // the player file is free again; a disk is read again by the system. False with *error set
+    // when a save fails.
     bool Finish(std::string* error);
     // Puts the trace file in place. False with *error set when it could not be written whole.
     bool FinishTrace(std::string* error);
@@ -57,6 +62,8 @@ private:
     std::shared_ptr<sim::SimPlayer> m_player;
     std::shared_ptr<sim::SimDevice> m_simDevice;
     sim::PlayerFileLock m_lock;
+    std::vector<std::string> m_unmounted;
+    std::vector<std::string> m_notes;
     sim::AtomicFile m_trace;
     bool m_tracing = false;
 };

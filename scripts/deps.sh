@@ -10,8 +10,8 @@ QDX_DEB_PACKAGES=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     # qdxflash's command line and JSON events (header-only; the Windows builds use them too)
     libcli11-dev nlohmann-json3-dev
-    # device tracking on Linux
-    libudev-dev
+    # device tracking on Linux; unmounting a player's volumes through udisks2 (sd-bus)
+    libudev-dev libsystemd-dev
     # the desktop program
     qt6-base-dev qt6-base-dev-tools libgl-dev
     # Windows builds, and running their tests

@@ -6,7 +6,11 @@ namespace qdx {
 
 std::string TransportStatus::Describe() const {
     char text[160];
-    if (!delivered) {
+    if (!delivered && (hostStatus != 0 || driverStatus != 0)) {
+        std::snprintf(text, sizeof text,
+                      "not delivered (transport error: host 0x%04X, driver 0x%04X)", hostStatus,
+                      driverStatus);
+    } else if (!delivered) {
         std::snprintf(text, sizeof text, "not delivered (system error %d)", osError);
     } else {
         std::snprintf(text, sizeof text,
@@ -14,6 +18,10 @@ std::string TransportStatus::Describe() const {
                       hostStatus, driverStatus);
     }
     std::string result = text;
+    if (residue != 0) {
+        std::snprintf(text, sizeof text, ", residue %u", static_cast<unsigned>(residue));
+        result += text;
+    }
     if (!sense.empty()) {
         result += ", sense";
         for (std::uint8_t byte : sense) {

@@ -11,14 +11,16 @@
 namespace qdx {
 
 // What became of the last request. The three kinds of failure are kept apart: the platform
-// refused or could not carry the request (delivered false), the transport reported an error
-// (host or driver status), or the device answered with an error status.
+// refused or could not carry the request (delivered false, osError), the transport reported an
+// error (delivered false, host or driver status), or the device answered with an error status
+// (delivered, scsiStatus and sense).
 struct TransportStatus {
     bool delivered = false;
     int osError = 0;              // errno or GetLastError() when the platform call failed
     std::uint8_t scsiStatus = 0;  // 0 good, 2 check condition
     std::uint16_t hostStatus = 0;
     std::uint16_t driverStatus = 0;
+    std::uint32_t residue = 0;  // bytes of the data phase the device did not transfer
     std::vector<std::uint8_t> sense;
 
     // A one-line description for messages and logs.

@@ -36,6 +36,17 @@ std::vector<DiskInfo> ListDisks();
 // drive. False with *why naming the disk and saying what it is otherwise.
 bool CheckPlayerDisk(const std::string& path, std::string* why);
 
+// Before a job on the player path names: unmounts its mounted volumes, since the job formats
+// the flash beneath them (Linux: through udisks2 where it runs, else as root; nothing to do on
+// Windows). False with *why naming the mount point that stays mounted; *unmounted lists the mount
+// points unmounted.
+bool ReleasePlayerVolumes(const std::string& path, std::vector<std::string>* unmounted,
+                          std::string* why);
+
+// After a job: asks the system to read the player's disk again. False with *why when it could
+// not (without root or udisks2); it matters only where a volume had been mounted.
+bool RereadPlayerDisk(const std::string& path, std::string* why);
+
 // True when the volume a device slot names holds a medium (the free-space query of a drive
 // letter; a disk node with a size).
 bool VolumeHasMedia(const std::string& volume);

@@ -147,7 +147,7 @@ TEST(ParseCommandLine, ReadsEveryWordTheToolsWay) {
         {"check -5", "check: unknown option -5"},
         {"check a -- b", "check: unknown option --"},
         {"check a ++ b", "check: unexpected argument ++"},
-        {"sim -- create p", "sim: unknown command --; give create or export"},
+        {"sim -- create p", "sim: unknown command --; give create, export or serve"},
         {"download --sim p --uit a --hzk b --trace= --events",
          "download: option --trace needs a value"},
         {"download --sim p --verbose --uit", "download: unknown option --verbose"},
@@ -168,7 +168,7 @@ TEST(ParseCommandLine, RejectsBadArguments) {
     const BadCase cases[] = {
         {"", "no command"},
         {"flash", "unknown command"},
-        {"sim", "create or export"},
+        {"sim", "create, export or serve"},
         {"sim delete p", "unknown command"},
         {"sim create p", "--chip"},
         {"sim create p --chip 0x12", "unknown chip code 0x12"},

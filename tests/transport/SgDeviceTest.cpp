@@ -46,6 +46,10 @@ public:
     unsigned short hostStatus = 0;
     unsigned short driverStatus = 0;
     std::vector<std::uint8_t> sense;
+    // Like the kernel, a data-in request gets its whole buffer written, whatever the residue
+    // says the device sent: these bytes, repeated.
+    std::vector<std::uint8_t> kernelBytes;
+    int resid = 0;
 
     int Open(const std::string& path, int flags) override {
         opened.emplace_back(path, flags);
@@ -64,6 +68,13 @@ public:
         header->driver_status = driverStatus;
         header->sb_len_wr = static_cast<unsigned char>(sense.size());
         std::copy(sense.begin(), sense.end(), static_cast<std::uint8_t*>(header->sbp));
+        header->resid = resid;
+        if (header->dxfer_direction == SG_DXFER_FROM_DEV && !kernelBytes.empty()) {
+            auto* data = static_cast<std::uint8_t*>(header->dxferp);
+            for (unsigned int i = 0; i < header->dxfer_len; ++i) {
+                data[i] = kernelBytes[i % kernelBytes.size()];
+            }
+        }
         return 0;
     }
 
@@ -165,13 +176,89 @@ TEST_F(SgDeviceTest, ErrorStatusFromTheDeviceStillCountsAsDeliveredAndIsKept) {
     // The next command's status must not inherit this one's sense bytes.
     system->status = 0;
     system->driverStatus = 0;
-    system->hostStatus = 0x07;  // a transport error is kept apart from the device's status
     system->sense.clear();
     EXPECT_TRUE(device.Send(BuildReadSector(0, data)));
     status = device.LastStatus();
     EXPECT_EQ(status.scsiStatus, 0);
-    EXPECT_EQ(status.hostStatus, 0x07);
     EXPECT_THAT(status.sense, IsEmpty());
+}
+
+TEST_F(SgDeviceTest, TransportErrorsAreNotDelivered) {
+    struct Case {
+        unsigned short host;
+        unsigned short driver;
+    };
+    // DID_NO_CONNECT (the player left), DID_ERROR, DID_RESET; a driver timeout with and
+    // without sense.
+    const std::vector<Case> cases = {{0x01, 0}, {0x07, 0}, {0x08, 0}, {0, 0x06}, {0, 0x0E}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "host " << c.host << " driver " << c.driver);
+        system->hostStatus = c.host;
+        system->driverStatus = c.driver;
+        EXPECT_FALSE(device.Send(BuildSetWriteTag(0)));
+        TransportStatus status = device.LastStatus();
+        EXPECT_FALSE(status.delivered);
+        EXPECT_EQ(status.hostStatus, c.host);
+        EXPECT_EQ(status.driverStatus, c.driver);
+        EXPECT_THAT(status.Describe(), HasSubstr("transport error"));
+    }
+}
+
+// Only the bytes the device sent are data: a refused ID read must not show the previous
+// answer, which the kernel copies back from its own buffer.
+TEST_F(SgDeviceTest, DataInKeepsTheCallersBytesBeyondWhatTheDeviceSent) {
+    struct Case {
+        const char* name;
+        unsigned char status;
+        unsigned short host;
+        int ioctlError;
+        int resid;
+        std::size_t deviceBytes;  // of the 16 requested
+        std::uint32_t residue;
+    };
+    const std::vector<Case> cases = {
+        {"all sent", 0, 0, 0, 0, 16, 0},
+        {"short answer", 0, 0, 0, 6, 10, 6},
+        {"refused, nothing sent", 2, 0, 0, 16, 0, 16},
+        {"residue beyond the length", 2, 0, 0, 40, 0, 16},
+        {"negative residue", 0, 0, 0, -3, 16, 0},
+        {"transport error", 0, 0x07, 0, 0, 0, 0},
+        {"ioctl failed", 0, 0, EIO, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        system->status = c.status;
+        system->hostStatus = c.host;
+        system->ioctlError = c.ioctlError;
+        system->resid = c.resid;
+        system->kernelBytes = {0xAB};
+        std::uint8_t spare[kSpareBytes];
+        std::fill(std::begin(spare), std::end(spare), 0x11);
+
+        device.Send(BuildReadSpare(3, spare));
+
+        for (std::size_t i = 0; i < kSpareBytes; ++i) {
+            EXPECT_EQ(spare[i], i < c.deviceBytes ? 0xAB : 0x11) << "byte " << i;
+        }
+        EXPECT_EQ(device.LastStatus().residue, c.residue);
+    }
+}
+
+TEST_F(SgDeviceTest, ARefusedSecondIdReadLeavesThePreclearedBytes) {
+    std::uint8_t chip0[kIdBytes] = {0, 0};
+    system->kernelBytes = {0x73, 0x00};
+    ASSERT_TRUE(device.Send(BuildReadId(0, chip0)));
+    EXPECT_EQ(chip0[0], 0x73);
+
+    // A one-chip player refuses chip 1: CHECK CONDITION, nothing transferred.
+    system->status = 0x02;
+    system->resid = kIdBytes;
+    system->sense = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x25};
+    std::uint8_t chip1[kIdBytes] = {0, 0};
+    EXPECT_TRUE(device.Send(BuildReadId(1, chip1)));
+    EXPECT_EQ(chip1[0], 0) << "the buffer shows the previous answer";
+    EXPECT_EQ(device.LastStatus().residue, kIdBytes);
+    EXPECT_THAT(device.LastStatus().Describe(), HasSubstr("residue 2"));
 }
 
 TEST_F(SgDeviceTest, CloseReleasesTheDescriptorOnceAndLaterSendsFail) {

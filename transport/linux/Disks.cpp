@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "transport/linux/DiskSafety.h"
+#include "transport/linux/Volumes.h"
 
 namespace qdx {
 
@@ -20,6 +21,15 @@ bool CheckPlayerDisk(const std::string& path, std::string* why) {
         return false;
     }
     return CheckPlayerDisk(path, CurrentSystemView(), why);
+}
+
+bool ReleasePlayerVolumes(const std::string& path, std::vector<std::string>* unmounted,
+                          std::string* why) {
+    return ReleaseDiskVolumes(path, unmounted, why);
+}
+
+bool RereadPlayerDisk(const std::string& path, std::string* why) {
+    return RereadDisk(path, why);
 }
 
 bool VolumeHasMedia(const std::string& volume) {

@@ -90,6 +90,9 @@ bool IsSgNodeName(const std::string& name) {
 
 const char kSysBlock[] = "/sys/class/block/";
 
+// The driver status bit that only says sense data came back with the device's status.
+constexpr unsigned kDriverSense = 0x08;
+
 const char kPermissionFix[] =
     "install the udev rule 70-qdx-player.rules (cmake --install puts it in lib/udev/rules.d), "
     "which gives the plugdev group read-write access to the "
@@ -123,6 +126,15 @@ bool SgDevice::Send(const CommandDescription& command) {
     std::copy(command.cdb.begin(), command.cdb.end(), cdb.begin());
     m_sense.fill(0);
 
+    // The kernel copies the whole transfer length back into a data-in buffer, also the part the
+    // device never sent (on a refused command, the bytes of an earlier answer). What the caller
+    // had there is kept to be put back.
+    auto* data = static_cast<std::uint8_t*>(command.buffer);
+    const bool dataIn = command.direction == DataDirection::FromDevice && data != nullptr;
+    if (dataIn) {
+        m_callerBytes.assign(data, data + command.transferLength);
+    }
+
     sg_io_hdr_t header;
     std::memset(&header, 0, sizeof header);
     header.interface_id = 'S';
@@ -138,15 +150,28 @@ bool SgDevice::Send(const CommandDescription& command) {
     int error = m_system->SgIo(m_fd, &header);
     if (error != 0) {
         m_last.osError = error;
+        if (dataIn) {
+            std::copy(m_callerBytes.begin(), m_callerBytes.end(), data);
+        }
         return false;
     }
-    m_last.delivered = true;
     m_last.scsiStatus = header.status;
     m_last.hostStatus = header.host_status;
     m_last.driverStatus = header.driver_status;
+    m_last.residue = static_cast<std::uint32_t>(
+        std::clamp<long long>(header.resid, 0, static_cast<long long>(command.transferLength)));
     std::size_t senseBytes = std::min<std::size_t>(header.sb_len_wr, m_sense.size());
     m_last.sense.assign(m_sense.begin(), m_sense.begin() + senseBytes);
-    return true;
+
+    // A host status, or a driver status beyond "sense data present", means the command did not
+    // complete on the device (reset, lost connection, timeout): nothing in the buffer is data.
+    m_last.delivered = header.host_status == 0 && (header.driver_status & ~kDriverSense) == 0;
+    if (dataIn) {
+        const std::size_t sent = m_last.delivered ? command.transferLength - m_last.residue : 0;
+        std::copy(m_callerBytes.begin() + static_cast<std::ptrdiff_t>(sent), m_callerBytes.end(),
+                  data + sent);
+    }
+    return m_last.delivered;
 }
 
 void SgDevice::Close() {
@@ -213,8 +238,9 @@ DeviceHandle OpenSgDevice(const std::string& path, std::string* why,
         if (error == EACCES || error == EPERM) {
             *why = where + ": permission denied; " + kPermissionFix;
         } else if (error == EBUSY) {
-            *why = where + ": the player is in use by another program; wait until it has "
-                           "finished, or close it";
+            *why = where +
+                   ": the player is in use by another program; wait until it has "
+                   "finished, or close it";
         } else if (error == ENOENT || error == ENXIO || error == ENODEV) {
             *why = where + ": no such device";
         } else {

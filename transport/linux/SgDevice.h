@@ -46,8 +46,11 @@ public:
     SgDevice(const SgDevice&) = delete;
     SgDevice& operator=(const SgDevice&) = delete;
 
-    // Returns true when the ioctl returned 0, whatever SCSI, host or driver status came back;
-    // those and the sense bytes are kept in LastStatus() for messages.
+    // Returns true when the device completed the command, whatever SCSI status it answered
+    // with; false when the ioctl failed or the host or driver reported a transport error. The
+    // statuses, the residue and the sense bytes are kept in LastStatus() for messages. Of a
+    // data-in buffer only the bytes the device sent are overwritten; the rest keeps what the
+    // caller left there.
     bool Send(const CommandDescription& command) override;
     TransportStatus LastStatus() const override { return m_last; }
     void Close() override;
@@ -57,6 +60,7 @@ private:
     std::shared_ptr<SgSystem> m_system;
     TransportStatus m_last;
     std::array<std::uint8_t, kSgSenseBytes> m_sense{};
+    std::vector<std::uint8_t> m_callerBytes;  // a data-in buffer as it was before the command
 };
 
 // Returns the sg node that carries commands for path: /dev/sgN as it is; a disk such as /dev/sdb,

@@ -15,6 +15,16 @@ std::string Root(char letter) {
 
 }  // namespace
 
+// Windows takes the volume off line itself when a program writes the disk beneath it.
+bool ReleasePlayerVolumes(const std::string&, std::vector<std::string>* unmounted, std::string*) {
+    unmounted->clear();
+    return true;
+}
+
+bool RereadPlayerDisk(const std::string&, std::string*) {
+    return true;
+}
+
 bool VolumeHasMedia(const std::string& volume) {
     const std::string path = VolumePathFor(volume);
     if (path.empty()) {
