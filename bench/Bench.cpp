@@ -2,8 +2,12 @@
 // with backup and verify) against the simulated player of every chip geometry and prints one
 // markdown table of measured figures and targets.
 //
-//   qdxbench [--runs N] [--samples DIR] [--work DIR]
+//   qdxbench [--runs N] [--samples DIR] [--work DIR] [--qdxflash PATH] [--line-only]
 //   qdxbench --child INDEX --uit FILE --hzk FILE    (one download, for the peak-memory figure)
+//
+// A second table times qdxflash itself downloading several simulated players at once at the
+// pace of a real player (1 ms per command): the production line's figures.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -39,6 +43,9 @@ using qdx::SubCommand;
 #ifndef QDX_SAMPLES_DIR
 #define QDX_SAMPLES_DIR "samples"
 #endif
+#ifndef QDXFLASH_PATH
+#define QDXFLASH_PATH "qdxflash"
+#endif
 
 struct Geometry {
     std::uint8_t code;
@@ -61,6 +68,10 @@ constexpr double kTargetTwoD3Ms = 1000.0;     // two 0xD3 chips
 constexpr double kTargetPeakMiB = 64.0;
 constexpr double kRealCommandMs = 1.0;  // one vendor command's round trip on a real player
 constexpr std::chrono::milliseconds kOperatorPause{300};
+// The production line: players downloaded at once, and how much slower than one they may be.
+constexpr std::array<int, 4> kLinePlayers{1, 4, 8, 16};
+constexpr double kLineTarget8 = 1.2;
+constexpr double kLineTarget16 = 1.5;
 
 std::string Label(const Geometry& g) {
     const qdx::ChipRow* row = qdx::FindChip(g.code);
@@ -306,6 +317,71 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows) {
     }
 }
 
+// One run of a program in a child process: its exit status, wall time and peak memory.
+struct ChildRun {
+    bool ok = false;
+    double wallS = 0;
+    long peakKiB = -1;
+};
+
+ChildRun RunProgram(const std::vector<std::string>& args) {
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        return {};
+    }
+    if (pid == 0) {
+        // The figures, not the display: the program's own output goes nowhere.
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
+        execv(argv[0], const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ChildRun run;
+    if (wait4(pid, &status, 0, &usage) == pid) {
+        run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        run.peakKiB = usage.ru_maxrss;
+    }
+    run.wallS = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return run;
+}
+
+// qdxflash downloading `players` new 16 MB players at once, at 1 ms per command.
+ChildRun RunLine(const std::string& qdxflash, int players, const Images& images,
+                 const fs::path& workDir) {
+    std::vector<std::string> args = {qdxflash, "download"};
+    for (int i = 0; i < players; ++i) {
+        const fs::path file = workDir / ("line-" + std::to_string(i) + ".sim");
+        std::string error;
+        const auto player = qdx::sim::SimPlayer::CreateFactory(0x73, false, {}, &error);
+        if (!player || !player->Save(file.string(), &error)) {
+            std::fprintf(stderr, "qdxbench: %s\n", error.c_str());
+            return {};
+        }
+        args.push_back("--sim");
+        args.push_back(file.string());
+    }
+    for (const char* option : {"--uit", "--hzk", "--latency-us", "--events"}) {
+        args.push_back(option);
+        if (std::string(option) == "--uit") {
+            args.push_back(images.uitPath);
+        } else if (std::string(option) == "--hzk") {
+            args.push_back(images.fontPath);
+        } else if (std::string(option) == "--latency-us") {
+            args.push_back("1000");
+        }
+    }
+    return RunProgram(args);
+}
+
 int RunChild(std::size_t index, const Images& images) {
     if (index >= kGeometries.size()) {
         return 2;
@@ -319,9 +395,60 @@ int RunChild(std::size_t index, const Images& images) {
     return 0;
 }
 
+// The production line's table: qdxflash downloading 1, 4, 8 and 16 players at once. True when
+// its targets are met.
+bool RunLineTable(const std::string& qdxflash, const Images& images, const fs::path& workDir) {
+    const ChildRun idle = RunProgram({qdxflash, "check", images.uitPath});
+    std::vector<ChildRun> runs;
+    for (int players : kLinePlayers) {
+        runs.push_back(RunLine(qdxflash, players, images, workDir));
+        if (!runs.back().ok) {
+            std::fprintf(stderr, "qdxbench: %s did not complete %d players\n", qdxflash.c_str(),
+                         players);
+            return false;
+        }
+    }
+    const double one = runs.front().wallS;
+    const double share = static_cast<double>(runs.front().peakKiB - idle.peakKiB) / 1024.0;
+    std::vector<std::vector<std::string>> rows = {{"Players at once (1 ms/command)", "Wall time, s",
+                                                   "vs one", "Peak memory, MiB",
+                                                   "Added per player, MiB", "Target", "Verdict"}};
+    bool met = true;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const int players = kLinePlayers[i];
+        const double ratio = runs[i].wallS / one;
+        const double added =
+            players > 1 ? static_cast<double>(runs[i].peakKiB - runs.front().peakKiB) / 1024.0 /
+                              (players - 1)
+                        : share;
+        std::string target;
+        bool ok = true;
+        if (players == 8 || players == 16) {
+            const double limit = players == 8 ? kLineTarget8 : kLineTarget16;
+            target = "<= " + Fixed(limit, 1) + "x one; <= " + Fixed(share, 1) + " MiB each";
+            ok = ratio <= limit && added <= share;
+        } else if (players > 1) {
+            target = "<= " + Fixed(share, 1) + " MiB each";
+            ok = added <= share;
+        }
+        met = met && ok;
+        rows.push_back({std::to_string(players), Fixed(runs[i].wallS, 2), Fixed(ratio, 2) + "x",
+                        Fixed(static_cast<double>(runs[i].peakKiB) / 1024.0, 1),
+                        Fixed(added, 2), target,
+                        players == 1 ? "" : std::string(ok ? "met" : "MISSED")});
+    }
+    std::printf(
+        "qdxflash download of N new 16 MB players at once, 1 ms per vendor command; one player's "
+        "share of memory is its peak over an idle qdxflash (%.1f MiB)\n\n",
+        static_cast<double>(idle.peakKiB) / 1024.0);
+    PrintTable(rows);
+    return met;
+}
+
 int Usage() {
     std::fprintf(stderr,
-                 "usage: qdxbench [--runs N] [--samples DIR] [--work DIR]\n"
+                 "usage: qdxbench [--runs N] [--samples DIR] [--work DIR] [--qdxflash PATH] "
+                 "[--line-only]\n"
                  "       qdxbench --child INDEX --uit FILE --hzk FILE\n");
     return 2;
 }
@@ -334,8 +461,14 @@ int main(int argc, char** argv) {
     fs::path workDir = fs::temp_directory_path() / "qdxbench";
     long childIndex = -1;
     Images images;
+    std::string qdxflash = QDXFLASH_PATH;
+    bool lineOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--line-only") {
+            lineOnly = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             return Usage();
         }
@@ -352,6 +485,8 @@ int main(int argc, char** argv) {
             images.uitPath = value;
         } else if (arg == "--hzk") {
             images.fontPath = value;
+        } else if (arg == "--qdxflash") {
+            qdxflash = value;
         } else {
             return Usage();
         }
@@ -370,6 +505,9 @@ int main(int argc, char** argv) {
     }
     std::error_code ec;
     const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
+    if (lineOnly) {
+        return RunLineTable(qdxflash, images, workDir) ? 0 : 3;
+    }
 
     std::vector<GeometryFigures> figures(kGeometries.size());
     for (std::size_t gi = 0; gi < kGeometries.size(); ++gi) {
@@ -510,5 +648,7 @@ int main(int argc, char** argv) {
         "UIT (%u sectors), font (%u sectors); %s\n\n",
         runs, images.sectors[0], images.sectors[1], images.sectors[2], images.origin.c_str());
     PrintTable(rows);
-    return cpuMet && wallMet && memoryMet && stable ? 0 : 3;
+    std::printf("\n");
+    const bool lineMet = RunLineTable(qdxflash, images, workDir);
+    return cpuMet && wallMet && memoryMet && stable && lineMet ? 0 : 3;
 }

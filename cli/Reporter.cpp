@@ -27,8 +27,11 @@ void WriteEvent(std::ostream& out, const nlohmann::ordered_json& event) {
 
 std::string Bar(int percent, int columns) {
     const int filled = std::clamp(percent, 0, 100) * columns / 100;
-    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-           std::string(static_cast<std::size_t>(columns - filled), '-') + "]";
+    std::string bar(static_cast<std::size_t>(columns) + 2, '-');
+    bar.front() = '[';
+    bar.back() = ']';
+    std::fill_n(bar.begin() + 1, filled, '#');
+    return bar;
 }
 
 }  // namespace
