@@ -242,6 +242,7 @@ int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err)
         outcomes.push_back(std::move(outcome));
     }
     if (downloads.size() > 1 && !command.events) {
+        reporter.EndLive();
         PrintSummary(outcomes, out);
     }
     return allCompleted && !toolFailed ? kExitOk : kExitFailed;

@@ -69,6 +69,9 @@ void PlayerDownload::Run(JobOptions options, FirmwarePaths paths) {
     }
     m_outcome.notes = m_source->Notes();
     m_outcome.duration = std::chrono::steady_clock::now() - started;
+    m_outcome.firstMessage = m_reporter.View(m_player).firstMessage;
+    // The player's last event or line, as soon as it is saved.
+    m_reporter.Finish(m_player, m_outcome.ending, m_outcome.exitCode);
     m_running.store(false);
 }
 
@@ -76,8 +79,6 @@ PlayerOutcome PlayerDownload::Finish() {
     if (m_runner.joinable()) {
         m_runner.join();
     }
-    m_outcome.firstMessage = m_reporter.View(m_player).firstMessage;
-    m_reporter.Finish(m_player, m_outcome.ending, m_outcome.exitCode);
     return m_outcome;
 }
 

@@ -48,7 +48,8 @@ public:
     bool Running() const;
     // The job ends at its next command (interrupted).
     void RequestStop() { m_engine.RequestStop(); }
-    // Waits for the end; the outcome, reported as the player's last event or line.
+    // Waits for the end (reported as the player's last event or line once it is saved); the
+    // outcome.
     PlayerOutcome Finish();
     int Player() const { return m_player; }
 

@@ -12,6 +12,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The longest status text, 状态：正在传送IMPM文件…, takes 23 columns.
+constexpr int kPhaseColumns = 24;
+
 // Redraws caused by progress alone come at most this often; a terminal needs no more.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(80);
 
@@ -38,7 +41,7 @@ std::string Bar(int percent, int columns) {
 
 std::string RenderLiveLine(const PlayerView& player, int nameColumns, int width, bool color,
                            Clock::time_point now) {
-    const Clock::duration elapsed = now - player.start;
+    const Clock::duration elapsed = (player.ending ? player.end : now) - player.start;
     std::string tail;
     if (player.ending) {
         tail = std::string(JobEndingName(*player.ending)) + "  " + FormatDuration(elapsed);
@@ -57,9 +60,10 @@ std::string RenderLiveLine(const PlayerView& player, int nameColumns, int width,
         line = FitToWidth(player.name, nameColumns, true) + "  ";
         available -= nameColumns + 2;
     }
-    // The figures first, then the phase (at most 26 columns), then a bar in what is left.
+    // The figures first, then the phase (in a column as wide as the longest status text, so
+    // that the bars of several players line up), then a bar in what is left.
     const int tailColumns = DisplayWidth(tail);
-    int phaseColumns = std::min(DisplayWidth(player.phase), 26);
+    int phaseColumns = kPhaseColumns;
     if (phaseColumns + 2 + tailColumns > available) {
         phaseColumns = std::max(0, available - tailColumns - 2);
     }
@@ -108,14 +112,21 @@ Reporter::Reporter(std::ostream& out, ReportMode mode, std::ostream* err, Termin
     : m_out(out), m_err(err), m_mode(mode), m_style(style) {}
 
 Reporter::~Reporter() {
+    EndLive();
+}
+
+void Reporter::EndLive() {
     std::lock_guard lock(m_mutex);
     DrawLocked(true);
+    // What is drawn now stays as it is; later lines go below it.
+    m_drawnLines = 0;
+    std::fill(m_live.begin(), m_live.end(), false);
 }
 
 int Reporter::AddPlayer(const std::string& name) {
     std::lock_guard lock(m_mutex);
     const int index = static_cast<int>(m_players.size());
-    m_players.push_back(PlayerView{name, "", 0, Clock::now(), std::nullopt, ""});
+    m_players.push_back(PlayerView{name, "", 0, Clock::now(), std::nullopt, {}, ""});
     m_ports.emplace_back(*this, index);
     m_live.push_back(true);
     m_printed.push_back(-1);
@@ -282,6 +293,7 @@ bool Reporter::SetPosition(int player, int position, int percent) {
 void Reporter::Finish(int player, JobEnding ending, std::optional<std::uint32_t> exitCode) {
     std::lock_guard lock(m_mutex);
     m_players[static_cast<std::size_t>(player)].ending = ending;
+    m_players[static_cast<std::size_t>(player)].end = Clock::now();
     if (m_mode == ReportMode::Events) {
         nlohmann::ordered_json event = {{"event", "end"}};
         if (m_named) {
@@ -297,16 +309,17 @@ void Reporter::Finish(int player, JobEnding ending, std::optional<std::uint32_t>
     } else if (m_mode == ReportMode::TerminalPlain && m_quietPlain) {
         // The caller prints the finished player's own line.
     } else {
-        ClearLiveLocked();
+        if (m_mode == ReportMode::TerminalLive) {
+            // The player's last line stays on the screen, the ending below it.
+            DrawLocked(true);
+            m_drawnLines = 0;
+            m_live[static_cast<std::size_t>(player)] = false;
+        }
         m_out << PrefixLocked(player) << "ending: " << JobEndingName(ending);
         if (exitCode) {
             m_out << " (worker exit code " << *exitCode << ")";
         }
         m_out << '\n';
-        if (m_mode == ReportMode::TerminalLive) {
-            m_live[static_cast<std::size_t>(player)] = false;
-            DrawLocked(true);
-        }
     }
     m_out.flush();
 }

@@ -35,6 +35,7 @@ struct PlayerView {
     int percent = 0;
     std::chrono::steady_clock::time_point start;
     std::optional<JobEnding> ending;
+    std::chrono::steady_clock::time_point end;  // when it ended
     std::string firstMessage;
 };
 
@@ -93,6 +94,8 @@ public:
     void Retire(int player);
     // A line for people above the live lines (on the error stream under --events).
     void Note(const std::string& line);
+    // Leaves the live lines as they are last drawn; what is written afterwards goes below.
+    void EndLive();
 
 private:
     void DrawLocked(bool force);

@@ -122,16 +122,19 @@ TEST(Reporter, LiveLinesAreRedrawnInPlaceWithMessagesAbove) {
         reporter.Finish(player, JobEnding::WriteFailed, 259u);
     }
     const std::string text = live.str();
-    // The line is drawn, then moved up over and cleared for the message, then drawn again.
-    EXPECT_NE(text.find(std::string(texts::kSendUit) + "  ["), std::string::npos) << text;
+    // The line is drawn, then moved up over and cleared for the message, then drawn again; the
+    // last drawing keeps the phase with the ending, and the ending line goes below it.
+    EXPECT_NE(text.find(std::string(texts::kSendUit) + "    [-"), std::string::npos) << text;
     EXPECT_NE(text.find("\x1b[1A\r\x1b[J[message] Read back error\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("ending: write-failed (worker exit code 259)\n"), std::string::npos)
-        << text;
+    EXPECT_NE(text.find("]   50%"), std::string::npos) << text;
+    const std::string last = std::string(texts::kSendUit) + "    write-failed  0:00\n" +
+                             "ending: write-failed (worker exit code 259)\n";
+    EXPECT_EQ(text.substr(text.size() - last.size()), last) << text;
 }
 
 TEST(RenderLiveLine, ShowsPhaseBarShareTimesAndFitsTheTerminal) {
     const auto start = std::chrono::steady_clock::time_point{};
-    PlayerView player{"players/unit-07.sim", texts::kBackupFont, 25, start, std::nullopt, ""};
+    PlayerView player{"players/unit-07.sim", texts::kBackupFont, 25, start, std::nullopt, {}, ""};
     struct Case {
         int width;
         int nameColumns;
@@ -156,10 +159,11 @@ TEST(RenderLiveLine, ShowsPhaseBarShareTimesAndFitsTheTerminal) {
         EXPECT_EQ(line.find('\x1b'), std::string::npos) << "no colour asked for";
     }
     player.ending = JobEnding::Completed;
-    const std::string done = RenderLiveLine(player, 0, 80, true, start + 12s);
+    player.end = start + 12s;  // the time stops with the ending
+    const std::string done = RenderLiveLine(player, 0, 80, true, start + 20s);
     EXPECT_NE(done.find("\x1b[32mcompleted\x1b[0m"), std::string::npos) << done;
     player.ending = JobEnding::WriteFailed;
-    EXPECT_NE(RenderLiveLine(player, 0, 80, false, start + 12s).find("write-failed  0:12"),
+    EXPECT_NE(RenderLiveLine(player, 0, 80, false, start + 20s).find("write-failed  0:12"),
               std::string::npos);
 }
 
