@@ -73,11 +73,15 @@ TEST_P(IdentifyChip, LoadsGeometryAndDoublesForASecondChip) {
     EXPECT_EQ(engine.m_blocksK, c.blocksK);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Chips, IdentifyChip,
-    ::testing::Values(IdCase{0x73, false, 1, 16, 32}, IdCase{0x79, false, 8, 128, 32},
-                      IdCase{0xF1, false, 1, 128, 256}, IdCase{0xDA, true, 4, 512, 256},
-                      IdCase{0xD3, false, 8, 1024, 256}, IdCase{0xD3, true, 16, 2048, 256}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Chips, IdentifyChip, ::testing::Values(
+    IdCase{.code = 0x73, .twoChips = false, .blocksK =  1, .capacityMB =   16, .sectorsPerBlock =  32},
+    IdCase{.code = 0x79, .twoChips = false, .blocksK =  8, .capacityMB =  128, .sectorsPerBlock =  32},
+    IdCase{.code = 0xF1, .twoChips = false, .blocksK =  1, .capacityMB =  128, .sectorsPerBlock = 256},
+    IdCase{.code = 0xDA, .twoChips = true,  .blocksK =  4, .capacityMB =  512, .sectorsPerBlock = 256},
+    IdCase{.code = 0xD3, .twoChips = false, .blocksK =  8, .capacityMB = 1024, .sectorsPerBlock = 256},
+    IdCase{.code = 0xD3, .twoChips = true,  .blocksK = 16, .capacityMB = 2048, .sectorsPerBlock = 256}));
+// clang-format on
 
 TEST(IdentifyChip, UnknownOrUnreadableChipShowsMessageAndFails) {
     for (bool refuse : {false, true}) {

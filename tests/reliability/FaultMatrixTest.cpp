@@ -20,6 +20,7 @@
 #include "sim/SimPlayer.h"
 #include "tests/engine/ImageFixtures.h"
 #include "tests/engine/LaunchFixtures.h"
+#include "tests/engine/PhaseRecording.h"
 #include "tests/engine/RecordingPorts.h"
 #include "tests/reliability/RunTool.h"
 
@@ -31,59 +32,6 @@ using sim::SimDevice;
 using sim::SimPlayer;
 
 constexpr auto kHangBound = std::chrono::seconds(120);
-
-// Status texts in order, and the status in force when each command was sent.
-class PhaseControls : public RecordingControls {
-public:
-    bool SetText(const std::string& text) override {
-        {
-            std::lock_guard lock(m_mutex);
-            if (text == texts::kVerifying) {
-                m_verifying = true;
-            } else {
-                m_stage = text;
-                m_verifying = false;
-            }
-        }
-        return RecordingControls::SetText(text);
-    }
-    std::pair<std::string, bool> Phase() {
-        std::lock_guard lock(m_mutex);
-        return {m_stage, m_verifying};
-    }
-
-private:
-    std::mutex m_mutex;
-    std::string m_stage;
-    bool m_verifying = false;
-};
-
-struct TracedCommand {
-    SubCommand sub;
-    std::uint32_t operand;
-    std::string stage;  // the last status other than "verifying"; empty during the launch
-    bool verifying;
-};
-
-// Passes every command on to the simulated player and notes the phase it was sent in.
-class PhaseRecorder : public IDevice {
-public:
-    PhaseRecorder(std::shared_ptr<SimDevice> device, PhaseControls& controls)
-        : m_device(std::move(device)), m_controls(controls) {}
-    bool Send(const CommandDescription& command) override {
-        auto [stage, verifying] = m_controls.Phase();
-        trace.push_back({command.Sub(), command.Operand(), stage, verifying});
-        return m_device->Send(command);
-    }
-    TransportStatus LastStatus() const override { return m_device->LastStatus(); }
-    void Close() override { m_device->Close(); }
-
-    std::vector<TracedCommand> trace;
-
-private:
-    std::shared_ptr<SimDevice> m_device;
-    PhaseControls& m_controls;
-};
 
 struct RunResult {
     LaunchOutcome launch = LaunchOutcome::OpenFailed;

@@ -25,6 +25,7 @@
 #include "sim/SimPlayer.h"
 #include "tests/engine/ImageFixtures.h"
 #include "tests/engine/LaunchFixtures.h"
+#include "tests/engine/PhaseRecording.h"
 #include "tests/engine/RecordingPorts.h"
 #include "tests/reliability/RunTool.h"
 
@@ -35,48 +36,6 @@ namespace fs = std::filesystem;
 using sim::SimDevice;
 using sim::SimPlayer;
 using ::testing::HasSubstr;
-
-struct Traced {
-    SubCommand sub;
-    std::string stage;
-};
-
-// Notes the status in force at every command, to show what was sent before a refusal.
-class StageControls : public RecordingControls {
-public:
-    bool SetText(const std::string& text) override {
-        if (text != texts::kVerifying) {
-            std::lock_guard lock(m_mutex);
-            m_stage = text;
-        }
-        return RecordingControls::SetText(text);
-    }
-    std::string Stage() {
-        std::lock_guard lock(m_mutex);
-        return m_stage;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::string m_stage;
-};
-
-class StageRecorder : public IDevice {
-public:
-    StageRecorder(DeviceHandle device, StageControls& controls)
-        : m_device(std::move(device)), m_controls(controls) {}
-    bool Send(const CommandDescription& command) override {
-        trace.push_back({command.Sub(), m_controls.Stage()});
-        return m_device->Send(command);
-    }
-    TransportStatus LastStatus() const override { return m_device->LastStatus(); }
-    void Close() override { m_device->Close(); }
-    std::vector<Traced> trace;
-
-private:
-    DeviceHandle m_device;
-    StageControls& m_controls;
-};
 
 // After the player's own format, moves the start of its UIT or font area in the kernel block (a
 // firmware whose layout the backup plan does not expect). The player has no bad blocks, so its
@@ -135,7 +94,7 @@ struct Outcome {
     std::optional<std::uint32_t> exitCode;
     std::vector<std::string> statuses;
     std::vector<std::string> messages;
-    std::vector<Traced> trace;
+    std::vector<TracedCommand> trace;
 };
 
 std::string Raw(const SimPlayer& player) {
@@ -162,12 +121,12 @@ protected:
         }
         auto outcome = std::make_shared<Outcome>();
         std::packaged_task<void()> task([this, job, outcome, device] {
-            StageControls controls;
+            PhaseControls controls;
             RecordingMessageBox box;
             CFlashEngine engine(&box);
             engine.SetEndingPause(std::chrono::milliseconds(0));
             CDownloadThread thread;
-            auto recorder = std::make_shared<StageRecorder>(device, controls);
+            auto recorder = std::make_shared<PhaseRecorder>(device, controls);
             if (LaunchDownload(engine, thread, OpenWith(recorder), DownloadOptions(), job,
                                {&controls, &controls, &controls, &box}) == LaunchOutcome::Started) {
                 thread.Join();
@@ -189,7 +148,7 @@ protected:
 
     // No command that changes the flash was sent: no format, erase or write.
     static void ExpectNoFlashChange(const Outcome& outcome) {
-        for (const Traced& c : outcome.trace) {
+        for (const TracedCommand& c : outcome.trace) {
             EXPECT_TRUE(c.sub == SubCommand::ReadId || c.sub == SubCommand::ReadSpare ||
                         c.sub == SubCommand::ReadSector)
                 << "sub-command " << static_cast<int>(c.sub) << " sent during \"" << c.stage
@@ -199,7 +158,7 @@ protected:
 
     // Nothing of the refused image's stage reached the flash before the refusal.
     static void ExpectNoWriteIn(const Outcome& outcome, const char* stage) {
-        for (const Traced& c : outcome.trace) {
+        for (const TracedCommand& c : outcome.trace) {
             if (c.stage == stage) {
                 EXPECT_NE(c.sub, SubCommand::WriteSector) << "written during " << stage;
                 EXPECT_NE(c.sub, SubCommand::EraseBlock) << "erased during " << stage;

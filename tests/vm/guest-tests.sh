@@ -5,7 +5,7 @@
 Q=/usr/bin/qdxflash
 SAMPLES=/qdx/samples
 IDS="--vendor-id 1d6b --product-id 0104"
-IMAGES="--uit $SAMPLES/player.uit --hzk $SAMPLES/font.hzk"
+IMAGES="--uit $SAMPLES/player.uit --hzk $SAMPLES/font.hzk --impm $SAMPLES/impm.bin"
 W=/tmp/work
 mkdir -p $W
 PASSED=0
@@ -79,7 +79,7 @@ for player in one two bad; do
         two) create="--chip 0x73 --two-chips" ;;
         bad) create="--chip 0x73 --bad 0,5,990" ;;
     esac
-    $Q sim create $W/$player.sim $create >/dev/null
+    $Q sim create $W/$player.sim --force $create >/dev/null
     $Q info --sim $W/$player.sim >$W/$player.sim-info
     if ! plug $W/$player.sim; then
         bad "$player player: arrives as a USB disk"
@@ -105,7 +105,7 @@ if [ -e $W/one.sim ]; then
 fi
 
 if part download "download --device, compared with the same download on --sim"; then
-    $Q sim create $W/d.sim --chip 0x73 --bad 5,990 >/dev/null
+    $Q sim create $W/d.sim --force --chip 0x73 --bad 5,990 >/dev/null
     cp $W/d.sim $W/d-ref.sim
     if plug $W/d.sim; then
         start=$(now)
@@ -130,7 +130,7 @@ if part download "download --device, compared with the same download on --sim"; 
 fi
 
 if part udev "the installed udev rule under udevd: plugdev downloads, others are refused"; then
-    $Q sim create $W/u.sim --chip 0x73 >/dev/null
+    $Q sim create $W/u.sim --force --chip 0x73 >/dev/null
     if plug $W/u.sim; then
         SG=$(sgnode)
         ls -l "$SG"
@@ -161,7 +161,7 @@ if part udev "the installed udev rule under udevd: plugdev downloads, others are
 fi
 
 if part unplug "unplugged in the middle of a download, then plugged in again"; then
-    $Q sim create $W/x.sim --chip 0x73 --bad 5,990 >/dev/null
+    $Q sim create $W/x.sim --force --chip 0x73 --bad 5,990 >/dev/null
     cp $W/x.sim $W/x-ref.sim
     if plug $W/x.sim --fault unplug-after=1200; then
         timeout 120 $Q download --device "$DEV" $IMAGES --events >$W/x.events 2>$W/x.err
@@ -194,7 +194,7 @@ fi
 
 if part faults "commands the player does not carry reach qdxflash as transport failures"; then
     for fault in format-fails fail-command=800; do
-        $Q sim create $W/f.sim --chip 0x73 >/dev/null
+        $Q sim create $W/f.sim --force --chip 0x73 >/dev/null
         cp $W/f.sim $W/f-ref.sim
         $Q download --sim $W/f-ref.sim $IMAGES --fault $fault --events >$W/f-ref.events
         if plug $W/f.sim --fault $fault; then
@@ -209,7 +209,7 @@ if part faults "commands the player does not carry reach qdxflash as transport f
 fi
 
 if part volume "a mounted FAT volume is unmounted before the download"; then
-    $Q sim create $W/v.sim --chip 0x73 >/dev/null
+    $Q sim create $W/v.sim --force --chip 0x73 >/dev/null
     dd if=/dev/zero of=$W/volume.img bs=1024 count=4096 2>/dev/null
     mkdosfs -n PLAYER $W/volume.img >/dev/null
     if plug $W/v.sim --volume $W/volume.img; then
