@@ -1,17 +1,22 @@
 # The Debian packages the project needs, and a function that installs the missing ones.
 # Source it and call qdx_install_deps, or run it: bash scripts/deps.sh
 #
-# Add a package to QDX_DEB_PACKAGES, the one list of them.
+# Add a package to QDX_DEB_PACKAGES, the one list of them; QDX_TOOL_PACKAGES is the part that
+# building qdxflash alone needs (the demonstration, the benchmark and the VM test use it).
 
-QDX_DEB_PACKAGES=(
+QDX_TOOL_PACKAGES=(
     # build
     ninja-build cmake g++ pkg-config
-    # tests and benchmarks
-    libgtest-dev libgmock-dev googletest libbenchmark-dev
     # qdxflash's command line and JSON events (header-only; the Windows builds use them too)
     libcli11-dev nlohmann-json3-dev
-    # device tracking on Linux; unmounting a player's volumes through udisks2 (sd-bus)
+    # players arriving (udev) on Linux; unmounting a player's volumes through udisks2 (sd-bus)
     libudev-dev libsystemd-dev
+)
+
+QDX_DEB_PACKAGES=(
+    "${QDX_TOOL_PACKAGES[@]}"
+    # tests and benchmarks
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
     # the desktop program
     qt6-base-dev qt6-base-dev-tools libgl-dev
     # Windows builds, and running their tests
