@@ -154,12 +154,17 @@ private:
     // Refuses a segment that would land in a block another copy of this job has taken.
     bool ClaimBlock(std::uint32_t sector, int copy);
 
+    // An image read and judged: one shared with the engine, the built-in one for "bin", or the
+    // file. Null after the writer's failure when memory ran out.
+    std::shared_ptr<const ImageData> ReadImage(const std::string& path);
     // The writer's three steps.
     bool LoadForWrite(const std::string& path, std::shared_ptr<const ImageData>& image);
     bool PlaceAndWrite(const ImageData& image, std::uint32_t startSector, bool backward, int copy);
     bool VerifyCopy(const ImageData& image, std::uint32_t startSector, bool backward);
     // Moves cur to the block of the next segment of a copy in that direction.
     void MoveToNextSegment(std::uint32_t& cur, bool backward);
+    // True while a copy's walk in that direction stands inside the flash.
+    bool InsideFlash(std::uint32_t cur, bool backward) const;
     // Message box, failed status, bar to 0, end of the worker. Returns 0 for callers with no
     // worker to end.
     std::int32_t FailWrite(const char* message);

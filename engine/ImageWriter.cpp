@@ -92,11 +92,8 @@ bool CFlashEngine::LoadForWrite(const std::string& path, std::shared_ptr<const I
             return true;
         }
     }
-    try {
-        image = std::make_shared<const ImageData>(
-            path == kBuiltinImagePath ? ImageFromBytes(m_builtinImage) : ReadImageFile(path));
-    } catch (const std::bad_alloc&) {
-        FailWrite(texts::kMemory);
+    image = ReadImage(path);
+    if (!image) {
         return false;
     }
     if (!image->Valid()) {
@@ -104,6 +101,25 @@ bool CFlashEngine::LoadForWrite(const std::string& path, std::shared_ptr<const I
         return false;
     }
     return true;
+}
+
+std::shared_ptr<const ImageData> CFlashEngine::ReadImage(const std::string& path) {
+    for (const auto& [sharedPath, shared] : m_sharedImages) {
+        if (sharedPath == path) {
+            return shared;
+        }
+    }
+    try {
+        return std::make_shared<const ImageData>(
+            path == kBuiltinImagePath ? ImageFromBytes(m_builtinImage) : ReadImageFile(path));
+    } catch (const std::bad_alloc&) {
+        FailWrite(texts::kMemory);
+        return nullptr;
+    }
+}
+
+bool CFlashEngine::InsideFlash(std::uint32_t cur, bool backward) const {
+    return !backward ? cur < TotalSectors() : static_cast<std::int32_t>(cur) >= 0;
 }
 
 void CFlashEngine::MoveToNextSegment(std::uint32_t& cur, bool backward) {
@@ -120,7 +136,6 @@ void CFlashEngine::MoveToNextSegment(std::uint32_t& cur, bool backward) {
 bool CFlashEngine::PlaceAndWrite(const ImageData& image, std::uint32_t startSector, bool backward,
                                  int copy) {
     const std::uint32_t blockSectors = static_cast<std::uint32_t>(m_sectorsPerBlock);
-    const std::uint32_t flashEnd = TotalSectors();
     // The last payload sector is completed with zeros.
     std::vector<std::uint8_t> sector(kSectorBytes);
     auto payloadSector = [&image, &sector](std::size_t offset) -> const std::uint8_t* {
@@ -136,8 +151,7 @@ bool CFlashEngine::PlaceAndWrite(const ImageData& image, std::uint32_t startSect
     std::uint32_t cur = startSector;
     std::size_t offset = kImageHeaderBytes;
     for (int i = 0; i < m_segCount; ++i) {
-        const bool inside = !backward ? cur < flashEnd : static_cast<std::int32_t>(cur) >= 0;
-        if (!inside) {
+        if (!InsideFlash(cur, backward)) {
             FailWrite(texts::kFlashRange);
             return false;
         }
@@ -175,14 +189,12 @@ bool CFlashEngine::VerifyCopy(const ImageData& image, std::uint32_t startSector,
     if (m_pSink) {
         m_pSink->SetStatus(texts::kVerifying);
     }
-    const std::uint32_t flashEnd = TotalSectors();
     std::uint8_t readBack[kSectorBytes];
     std::uint8_t expected[kSectorBytes];
     std::uint32_t cur = startSector;
     std::size_t offset = kImageHeaderBytes;
     for (int i = 0; i < m_segCount; ++i) {
-        const bool inside = !backward ? cur < flashEnd : static_cast<std::int32_t>(cur) >= 0;
-        if (!inside) {
+        if (!InsideFlash(cur, backward)) {
             FailWrite(texts::kFlashRange);
             return false;
         }

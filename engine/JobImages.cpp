@@ -2,7 +2,6 @@
 // read and judged once, before the format, so that a missing or damaged file never costs the
 // player what it held; the copies' blocks are kept apart so that no copy overwrites another.
 #include <algorithm>
-#include <new>
 
 #include "engine/CFlashEngine.h"
 
@@ -57,12 +56,8 @@ bool CFlashEngine::PrepareJobImages() {
             continue;
         }
         const std::string& path = m_paths[role.pathSlot];
-        std::shared_ptr<const ImageData> image;
-        try {
-            image = std::make_shared<const ImageData>(
-                path == kBuiltinImagePath ? ImageFromBytes(m_builtinImage) : ReadImageFile(path));
-        } catch (const std::bad_alloc&) {
-            FailWrite(texts::kMemory);
+        std::shared_ptr<const ImageData> image = ReadImage(path);
+        if (!image) {
             return false;
         }
         if (!image->Valid()) {

@@ -165,6 +165,18 @@ TEST_F(Job, TheLaunchCopiesOptionsAndPathsWithFlagsNormalised) {
     EXPECT_EQ(thread.Ending(), JobEnding::Completed);
 }
 
+TEST_F(Job, SharedImagesAreWrittenAsTheyWereReadWithoutTheFilesAgain) {
+    // Several players of one run write the bytes read once, even when the file has gone since.
+    MakePlayer(0x73, false, {});
+    const std::string gone = (dir.Path() / "gone.uit").string();
+    engine.ShareImages({{gone, std::make_shared<const ImageData>(ImageFromBytes(uit))}});
+    settings.uitPath = gone;
+    ASSERT_EQ(Launch(), LaunchOutcome::Started);
+    EXPECT_EQ(thread.Ending(), JobEnding::Completed);
+    ExpectCopy(uit, engine.m_layout[engine.m_blocksK], false);
+    ExpectCopy(uit, engine.m_layout[kSlotUitBackup], true);
+}
+
 TEST_F(Job, FormatFailureEndsTheWorkerAndKeepsStartDisabled) {
     MakePlayer(0x73, false, {});
     FaultPlan faults;

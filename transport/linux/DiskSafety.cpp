@@ -10,28 +10,13 @@
 #include <sstream>
 #include <system_error>
 
+#include "transport/linux/SysFiles.h"
+
 namespace qdx {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\n' || line.back() == '\r')) {
-        line.pop_back();
-    }
-    return line;
-}
-
-std::string ReadAll(const char* path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
@@ -166,12 +151,12 @@ DiskInfo Describe(const std::string& name, const SystemView& system,
     disk.name = name;
     disk.node = "/dev/" + name;
     const fs::path dir = fs::path(system.sysRoot) / "block" / name;
-    disk.removable = ReadLine(dir / "removable") == "1";
+    disk.removable = ReadFirstLine(dir / "removable") == "1";
     // The size file counts 512-byte units whatever the disk's own sector size.
-    disk.sizeBytes = std::strtoull(ReadLine(dir / "size").c_str(), nullptr, 10) * 512;
+    disk.sizeBytes = std::strtoull(ReadFirstLine(dir / "size").c_str(), nullptr, 10) * 512;
     disk.hasMedia = disk.sizeBytes > 0;
-    disk.vendor = ReadLine(dir / "device" / "vendor");
-    disk.model = ReadLine(dir / "device" / "model");
+    disk.vendor = ReadFirstLine(dir / "device" / "vendor");
+    disk.model = ReadFirstLine(dir / "device" / "model");
 
     std::error_code error;
     const fs::path device = fs::canonical(dir / "device", error);
@@ -181,8 +166,8 @@ DiskInfo Describe(const std::string& name, const SystemView& system,
         for (fs::path up = device; up.has_relative_path() && up != top; up = up.parent_path()) {
             if (fs::exists(up / "idVendor", error) && fs::exists(up / "idProduct", error)) {
                 disk.usb = true;
-                disk.usbId = ReadLine(up / "idVendor") + ":" + ReadLine(up / "idProduct");
-                disk.usbSerial = ReadLine(up / "serial");
+                disk.usbId = ReadFirstLine(up / "idVendor") + ":" + ReadFirstLine(up / "idProduct");
+                disk.usbSerial = ReadFirstLine(up / "serial");
                 break;
             }
         }
@@ -207,8 +192,8 @@ DiskInfo Describe(const std::string& name, const SystemView& system,
 
 SystemView CurrentSystemView() {
     SystemView system;
-    system.mountInfo = ReadAll("/proc/self/mountinfo");
-    system.swaps = ReadAll("/proc/swaps");
+    system.mountInfo = ReadWholeFile("/proc/self/mountinfo");
+    system.swaps = ReadWholeFile("/proc/swaps");
     return system;
 }
 

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "transport/linux/DiskSafety.h"
+#include "transport/linux/SysFiles.h"
 
 #ifdef QDX_HAVE_SDBUS
 #include <systemd/sd-bus.h>
@@ -39,20 +40,6 @@ std::string Unescape(const std::string& field) {
         out.push_back(field[i]);
     }
     return out;
-}
-
-std::string ReadLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-std::string ReadAll(const char* path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 class KernelService final : public VolumeService {
@@ -201,11 +188,11 @@ std::map<std::string, std::string> DiskDeviceNumbers(const std::string& diskName
     if (!fs::exists(disk / "dev", error)) {
         return numbers;
     }
-    numbers[ReadLine(disk / "dev")] = diskName;
+    numbers[ReadFirstLine(disk / "dev")] = diskName;
     for (const auto& entry : fs::directory_iterator(disk, error)) {
         if (fs::exists(entry.path() / "partition", error) &&
             fs::exists(entry.path() / "dev", error)) {
-            numbers[ReadLine(entry.path() / "dev")] = entry.path().filename().string();
+            numbers[ReadFirstLine(entry.path() / "dev")] = entry.path().filename().string();
         }
     }
     return numbers;
@@ -263,7 +250,7 @@ bool ReleaseDiskVolumes(const std::string& path, std::vector<std::string>* unmou
         return true;  // not a disk of this host: nothing of it is mounted
     }
     const std::vector<MountedVolume> volumes =
-        FindMounts(ReadAll("/proc/self/mountinfo"), DiskDeviceNumbers(disk, view.sysRoot));
+        FindMounts(ReadWholeFile("/proc/self/mountinfo"), DiskDeviceNumbers(disk, view.sysRoot));
     if (volumes.empty()) {
         return true;
     }
