@@ -48,7 +48,8 @@ public:
         }
         std::vector<PresentPlayer> present;
         for (const DiskInfo& disk : ListDisks()) {
-            if (!disk.refusal.empty() || !disk.hasMedia) {
+            // The sg node comes a moment after the disk: a player is taken once it can be opened.
+            if (!disk.refusal.empty() || !disk.hasMedia || disk.sgNode.empty()) {
                 continue;
             }
             PresentPlayer player;
