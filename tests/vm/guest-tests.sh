@@ -241,5 +241,36 @@ if part volume "a mounted FAT volume is unmounted before the download"; then
     fi
 fi
 
+if part station "the station downloads a served player once per plug-in"; then
+    $Q sim create $W/s.sim --force --chip 0x73 >/dev/null
+    rm -f $W/station.jsonl
+    $Q station $IMAGES --log $W/station.jsonl >$W/station.out 2>&1 &
+    station=$!
+    # Waits until the log holds COUNT lines.
+    logged() {
+        i=0
+        while [ "$(wc -l <$W/station.jsonl 2>/dev/null || echo 0)" -lt "$1" ] && [ $i -lt 300 ]; do
+            usleep 100000
+            i=$((i + 1))
+        done
+        [ "$(wc -l <$W/station.jsonl)" -eq "$1" ]
+    }
+    if plug $W/s.sim; then
+        check "the arriving player is downloaded" logged 1
+        usleep 1500000
+        check "it is not taken again while it stays" logged 1
+        unplug
+    fi
+    if plug $W/s.sim; then
+        check "plugged in again, it is downloaded again" logged 2
+        unplug
+    fi
+    kill -INT $station
+    wait $station
+    cat $W/station.out
+    check "both downloads completed, with the player's USB serial" \
+        sh -c "[ \"\$(grep -c '\"serial\":\"QDXSIM0001\".*\"ending\":\"completed\"' $W/station.jsonl)\" = 2 ]"
+fi
+
 echo "QDXVM summary $PASSED passed, $FAILED failed"
 [ $FAILED -eq 0 ]
