@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <gdiplus.h>
 
 #include <gtest/gtest.h>
@@ -276,7 +277,8 @@ TEST(Window, DownloadsOntoTheSimulatedPlayerAsAnOperatorSeesIt) {
     Folder folder;
     Client client(folder.Exe(), SimArguments(folder, "--latency-us 1000"));
     ASSERT_TRUE(client.Started());
-    ASSERT_NE(client.Window(), nullptr) << "the window did not open";
+    ASSERT_NE(client.Window(), nullptr)
+        << "the window did not open; the process's exit code: " << client.ExitCode(0ms);
     EXPECT_TRUE(client.WaitForStatus(W(texts::kConnected)));
     EXPECT_TRUE(client.StartEnabled());
     EXPECT_EQ(TextOf(client.Item(kIdStart)), W(texts::kStart));
@@ -406,30 +408,60 @@ TEST(Window, UnplugAndPlugInTheSimulatedPlayer) {
     EXPECT_TRUE(client.WaitForStatus(W(qdx::texts::kCompleted), 120000ms));
 }
 
-TEST(Window, MissingImagesAndNoPlayer) {
-    {
-        // Without the UIT file beside the program: its message, no icon, Start stays enabled.
-        Folder folder(false);
-        Client client(folder.Exe(), SimArguments(folder));
-        ASSERT_TRUE(client.WaitForStatus(W(texts::kConnected)));
-        client.PressStart();
-        EXPECT_EQ(client.DismissMessage(), W(qdx::texts::kUitMissing));
-        EXPECT_TRUE(client.StartEnabled());
-        EXPECT_EQ(client.Status(), W(texts::kConnected));
+TEST(Window, AMissingImageIsNamedAndStartStaysEnabled) {
+    // Without the UIT file beside the program: its message, no icon, Start stays enabled.
+    Folder folder(false);
+    Client client(folder.Exe(), SimArguments(folder));
+    ASSERT_TRUE(client.WaitForStatus(W(texts::kConnected)));
+    client.PressStart();
+    EXPECT_EQ(client.DismissMessage(), W(qdx::texts::kUitMissing));
+    EXPECT_TRUE(client.StartEnabled());
+    EXPECT_EQ(client.Status(), W(texts::kConnected));
+}
+
+// A removable drive of the system's (the test's prefix maps one, named by QDX_REMOVABLE_DRIVE):
+// the start-up scan takes it for the player, the placeholder firmware is refused for it before
+// anything is opened, and its removal and arrival come as the system broadcasts them.
+TEST(Window, ARemovableDriveIsTrackedAndThePlaceholderRefused) {
+    const char* drive = std::getenv("QDX_REMOVABLE_DRIVE");
+    if (drive == nullptr || GetDriveTypeW((Wide(drive) + L":\\").c_str()) != DRIVE_REMOVABLE) {
+        GTEST_SKIP() << "no removable drive named by QDX_REMOVABLE_DRIVE";
     }
-    {
-        // Without --simulate the window tracks real drives: none is there, so it shows not
-        // connected with Start disabled.
-        Folder folder;
-        Client client(folder.Exe(), L"");
-        ASSERT_NE(client.Window(), nullptr);
-        EXPECT_TRUE(client.WaitForStatus(W(texts::kNotConnected)));
-        EXPECT_FALSE(client.StartEnabled());
-        EXPECT_FALSE(IsWindowEnabled(client.Item(kIdStatus)));
-        // Enter with no push button focused is the dialog's OK: the idle window closes.
-        PostMessageW(client.Window(), WM_KEYDOWN, VK_RETURN, 0);
-        EXPECT_EQ(client.ExitCode(20000ms), 0u);
-    }
+    Folder folder;
+    Client client(folder.Exe(), L"");
+    ASSERT_NE(client.Window(), nullptr);
+    ASSERT_TRUE(client.WaitForStatus(W(texts::kConnected)));
+    EXPECT_TRUE(client.StartEnabled());
+    client.PressStart();
+    EXPECT_EQ(client.DismissMessage(), W(qdx::texts::kPlaceholderRefused));
+    EXPECT_TRUE(client.StartEnabled());
+    EXPECT_EQ(client.Status(), W(texts::kConnected));
+
+    DEV_BROADCAST_VOLUME volume{};
+    volume.dbcv_size = sizeof volume;
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = 1u << (drive[0] - 'A');
+    // Another drive's removal changes nothing; the player's leaves the window not connected.
+    DEV_BROADCAST_VOLUME other = volume;
+    other.dbcv_unitmask = 1u << ('Y' - 'A');
+    Ask(client.Window(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+        reinterpret_cast<LPARAM>(&other));
+    EXPECT_EQ(client.Status(), W(texts::kConnected));
+    Ask(client.Window(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+        reinterpret_cast<LPARAM>(&volume));
+    EXPECT_TRUE(client.WaitForStatus(W(texts::kNotConnected), 5000ms));
+    EXPECT_FALSE(client.StartEnabled());
+    EXPECT_FALSE(IsWindowEnabled(client.Item(kIdStatus)));
+    Ask(client.Window(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&volume));
+    EXPECT_TRUE(client.WaitForStatus(W(texts::kConnected), 5000ms));
+    EXPECT_TRUE(client.StartEnabled());
+
+    // Gone again, with the focus nowhere: Enter is the dialog's OK, which ends the idle window.
+    Ask(client.Window(), WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+        reinterpret_cast<LPARAM>(&volume));
+    ASSERT_TRUE(client.WaitForStatus(W(texts::kNotConnected), 5000ms));
+    PostMessageW(client.Window(), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(client.ExitCode(20000ms), 0u);
 }
 
 }  // namespace
