@@ -180,7 +180,7 @@ BOOL CDownloadDlg::OnInitDialog() {
     }
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIconSmall));
-    ClassXP(m_hWnd, 1);
+    ClassXP(nullptr, 1);
 
     m_pStatusCtl = m_stcStatus;
     m_pProgressCtl = m_progressCtrl;
