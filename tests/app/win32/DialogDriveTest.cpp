@@ -275,7 +275,7 @@ bool SaveWindowPicture(HWND window, const std::wstring& path) {
 // saved, and Escape closing the idle window.
 TEST(Window, DownloadsOntoTheSimulatedPlayerAsAnOperatorSeesIt) {
     Folder folder;
-    Client client(folder.Exe(), SimArguments(folder, "--latency-us 1000"));
+    Client client(folder.Exe(), SimArguments(folder, "--latency-us 2000"));
     ASSERT_TRUE(client.Started());
     ASSERT_NE(client.Window(), nullptr)
         << "the window did not open; the process's exit code: " << client.ExitCode(0ms);
@@ -293,7 +293,8 @@ TEST(Window, DownloadsOntoTheSimulatedPlayerAsAnOperatorSeesIt) {
     ASSERT_TRUE(WaitUntil([&] { return !client.StartEnabled(); }));
     ASSERT_TRUE(WaitUntil([&] { return client.BarPosition() > 0; }));
 
-    // Mid-download: the picture for the documentation, when asked for.
+    // Mid-download (the job takes about 10 s at 2 ms a command, time enough for what follows):
+    // the picture for the documentation, when asked for.
     if (const char* picture = std::getenv("QDX_SCREENSHOT"); picture != nullptr) {
         EXPECT_TRUE(WaitUntil([&] {
             return client.BarPosition() >= 35 && client.Status().find(L"UIT") != std::wstring::npos;
@@ -391,7 +392,7 @@ TEST(Window, AFailingDownloadShowsItsMessagesInTurn) {
 // again, the next download completes.
 TEST(Window, UnplugAndPlugInTheSimulatedPlayer) {
     Folder folder;
-    Client client(folder.Exe(), SimArguments(folder, "--latency-us 500"));
+    Client client(folder.Exe(), SimArguments(folder, "--latency-us 1000"));
     ASSERT_TRUE(client.WaitForStatus(W(texts::kConnected)));
     client.PressStart();
     ASSERT_TRUE(WaitUntil([&] { return client.BarPosition() >= 10; }));
