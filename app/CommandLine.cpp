@@ -8,32 +8,49 @@ std::optional<ClientOptions> ParseClientArguments(const std::vector<std::string>
                                                   std::string* error) {
     ClientOptions options;
     bool latencyGiven = false;
+    bool faultGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (arg == "--simulate" && hasValue && options.simulatedPlayer.empty()) {
-            options.simulatedPlayer = args[++i];
-            if (options.simulatedPlayer.empty()) {
+        const bool known = arg == "--simulate" || arg == "--latency-us" || arg == "--fault";
+        if (!known) {
+            options.ignored.push_back(arg);
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            *error = arg + " needs a value";
+            return std::nullopt;
+        }
+        const std::string& value = args[++i];
+        if (arg == "--simulate") {
+            if (!options.simulatedPlayer.empty()) {
+                *error = "--simulate is given twice";
+                return std::nullopt;
+            }
+            if (value.empty()) {
                 *error = "--simulate needs a player file";
                 return std::nullopt;
             }
-        } else if (arg == "--latency-us" && hasValue && !latencyGiven) {
-            const std::string& text = args[++i];
-            unsigned long value = 0;
-            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-            if (ec != std::errc() || end != text.data() + text.size() || value > 10'000'000) {
-                *error = "--latency-us needs a number of microseconds up to 10000000";
+            options.simulatedPlayer = value;
+        } else if (arg == "--latency-us") {
+            unsigned long number = 0;
+            const auto [end, ec] =
+                std::from_chars(value.data(), value.data() + value.size(), number);
+            if (latencyGiven || ec != std::errc() || end != value.data() + value.size() ||
+                number > 10'000'000) {
+                *error = "--latency-us needs one number of microseconds up to 10000000";
                 return std::nullopt;
             }
-            options.latency = std::chrono::microseconds(value);
+            options.latency = std::chrono::microseconds(number);
             latencyGiven = true;
         } else {
-            *error = "unexpected argument '" + arg + "'";
-            return std::nullopt;
+            if (!sim::ParseFaultSpec(value, options.faults, error)) {
+                return std::nullopt;
+            }
+            faultGiven = true;
         }
     }
-    if (latencyGiven && options.simulatedPlayer.empty()) {
-        *error = "--latency-us applies to a simulated player only";
+    if ((latencyGiven || faultGiven) && options.simulatedPlayer.empty()) {
+        *error = "--latency-us and --fault apply to a simulated player only";
         return std::nullopt;
     }
     return options;

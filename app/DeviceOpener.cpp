@@ -44,6 +44,12 @@ DeviceHandle SimDeviceOpener::Open(const std::string& /*volume*/) {
     return device;
 }
 
+void SimDeviceOpener::Unplug() {
+    if (m_source && m_source->SimController()) {
+        m_source->SimController()->Unplug();
+    }
+}
+
 void SimDeviceOpener::JobEnded() {
     if (!m_source) {
         return;

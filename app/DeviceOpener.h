@@ -27,6 +27,9 @@ public:
     virtual void JobEnded() {}
     // True for a simulated player, which may take the placeholder IM/PM image.
     virtual bool Simulated() const { return false; }
+    // A simulated player pulled out by the operator: a running job loses it as it would lose a
+    // real player. Nothing for a real player, which the operator pulls out by hand.
+    virtual void Unplug() {}
 };
 
 // The platform path of a slot's volume: "\\.\E:" for a drive letter, the disk node otherwise.
@@ -53,6 +56,7 @@ public:
     DeviceHandle Open(const std::string& volume) override;
     void JobEnded() override;
     bool Simulated() const override { return true; }
+    void Unplug() override;
 
 private:
     std::string m_file;

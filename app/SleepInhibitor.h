@@ -1,4 +1,5 @@
-// Keeps the machine from sleeping while a download writes the player's flash.
+// Keeps the machine from sleeping, shutting down or ending the session while a download writes
+// the player's flash: any of them would leave the flash half written.
 #pragma once
 
 #include <memory>
@@ -14,7 +15,9 @@ public:
     virtual bool Held() const = 0;
 };
 
-// logind's inhibitor lock on Linux (app/qt), the thread execution state on Windows (app/win32).
-std::unique_ptr<ISleepInhibitor> MakePlatformSleepInhibitor();
+// logind's sleep and shutdown lock on Linux (app/qt); on Windows (app/win32) the thread
+// execution state and a shutdown block reason on window, the native window handle that the
+// system names when it asks the operator (may be null there, then only sleep is held off).
+std::unique_ptr<ISleepInhibitor> MakePlatformSleepInhibitor(void* window = nullptr);
 
 }  // namespace qdx::app

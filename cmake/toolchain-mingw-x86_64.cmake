@@ -20,5 +20,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 find_program(QDX_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
 find_program(QDX_WINE64 NAMES wine64)
 if(QDX_WINE64)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${QDX_WINE64})
+    # Through a wrapper that starts again a program wine failed to start, and only such a one.
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-test-run;${QDX_WINE64}")
 endif()

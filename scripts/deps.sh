@@ -23,8 +23,9 @@ QDX_DEB_PACKAGES=(
     g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32
     g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32
     wine64
-    # the dialog's Chinese texts, and a display for the GUI tests
-    fonts-wqy-microhei xvfb xauth
+    # the dialog's Chinese texts, wine's own fonts (the caption buttons' symbols), and a display
+    # for the GUI tests
+    fonts-wqy-microhei fonts-wine xvfb xauth
     # fuzzing and formatting
     clang-14 libclang-rt-14-dev clang-format
 )

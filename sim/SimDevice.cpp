@@ -81,7 +81,7 @@ bool SimDevice::Send(const CommandDescription& command) {
     if (m_latency.count() > 0) {
         std::this_thread::sleep_for(m_latency);
     }
-    if (m_faults.unplugAfter != 0 && m_count > m_faults.unplugAfter) {
+    if (m_unplugged.load() || (m_faults.unplugAfter != 0 && m_count > m_faults.unplugAfter)) {
         return Undelivered(ENODEV);
     }
     if (m_count == m_faults.failCommand ||

@@ -1,6 +1,7 @@
 // The simulated player's controller: a device like any other behind the device port.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <iosfwd>
@@ -31,6 +32,9 @@ public:
     std::uint64_t CommandCount() const { return m_count; }
     std::uint64_t CountOf(std::uint8_t sub) const { return m_countBySub[sub & 7]; }
     bool Closed() const { return m_closed; }
+    // The player pulled out, from any thread: no command after this one is delivered, as with
+    // the fault plan's unplug-after.
+    void Unplug() { m_unplugged.store(true); }
 
 private:
     bool Undelivered(int osError);
@@ -47,6 +51,7 @@ private:
     std::uint64_t m_countBySub[8] = {};
     TransportStatus m_last;
     bool m_closed = false;
+    std::atomic<bool> m_unplugged{false};
 };
 
 }  // namespace qdx::sim

@@ -1,54 +1,116 @@
 #include "app/qt/AppIcon.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QPolygon>
 
 namespace qdx::app {
 
 namespace {
 
-// The icon is drawn on a 32-unit grid; the 16 size halves every coordinate, without
-// antialiasing, so both stay crisp and within a handful of colours.
-void DrawPlayer(QPainter& p, int size) {
-    auto u = [size](int v) { return v * size / 32; };
-    const QColor body(0x1F, 0x4E, 0x79);
-    const QColor bodyEdge(0x10, 0x2A, 0x44);
-    const QColor screen(0x9B, 0xE5, 0x6A);
-    const QColor arrow(0x10, 0x5A, 0x1E);
-    const QColor wheel(0xD9, 0xD9, 0xD9);
-    const QColor hub(0x1F, 0x4E, 0x79);
+// The drawing on its 32-unit grid, shared by the pixel drawing and the SVG.
+struct Box {
+    int x, y, w, h;
+};
+constexpr Box kBody{6, 1, 20, 30};
+constexpr int kBodyRadius = 3;
+constexpr Box kScreen{9, 4, 14, 12};
+constexpr Box kArrowStem{14, 5, 4, 5};
+constexpr int kArrowHead[3][2] = {{11, 10}, {21, 10}, {16, 15}};
+constexpr Box kWheel{10, 18, 12, 11};
+constexpr Box kHub{14, 22, 4, 3};
 
-    p.setPen(QPen(bodyEdge, 1));
-    p.setBrush(body);
-    p.drawRoundedRect(QRect(u(6), u(1), u(20) - 1, u(30) - 1), u(3), u(3));
+constexpr QRgb kBodyColour = 0x1F4E79;
+constexpr QRgb kBodyEdgeColour = 0x102A44;
+constexpr QRgb kScreenColour = 0x9BE56A;
+constexpr QRgb kArrowColour = 0x105A1E;
+constexpr QRgb kWheelColour = 0xD9D9D9;
+constexpr QRgb kHubColour = 0x1F4E79;
+
+// On the pixel grid: the 16 size halves every coordinate, without antialiasing, so both stay
+// crisp and within a handful of colours.
+void DrawOnGrid(QPainter& p, int size) {
+    auto u = [size](int v) { return v * size / 32; };
+    auto rect = [&u](const Box& b) { return QRect(u(b.x), u(b.y), u(b.w), u(b.h)); };
+
+    p.setPen(QPen(QColor(kBodyEdgeColour), 1));
+    p.setBrush(QColor(kBodyColour));
+    p.drawRoundedRect(QRect(u(kBody.x), u(kBody.y), u(kBody.w) - 1, u(kBody.h) - 1), u(kBodyRadius),
+                      u(kBodyRadius));
 
     p.setPen(Qt::NoPen);
-    p.setBrush(screen);
-    p.drawRect(QRect(u(9), u(4), u(14), u(12)));
+    p.setBrush(QColor(kScreenColour));
+    p.drawRect(rect(kScreen));
+    p.setBrush(QColor(kArrowColour));
+    p.drawRect(rect(kArrowStem));
+    QPolygon head;
+    for (const auto& point : kArrowHead) {
+        head << QPoint(u(point[0]), u(point[1]));
+    }
+    p.drawPolygon(head);
+    p.setBrush(QColor(kWheelColour));
+    p.drawEllipse(rect(kWheel));
+    p.setBrush(QColor(kHubColour));
+    p.drawEllipse(rect(kHub));
+}
 
-    // Download arrow on the screen.
-    p.setBrush(arrow);
-    p.drawRect(QRect(u(14), u(5), u(4), u(5)));
-    p.drawPolygon(QPolygon({QPoint(u(11), u(10)), QPoint(u(21), u(10)), QPoint(u(16), u(15))}));
+// Smooth, for the sizes above 32: the grid scaled, with antialiasing.
+void DrawSmooth(QPainter& p, int size) {
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.scale(size / 32.0, size / 32.0);
+    auto rect = [](const Box& b) { return QRectF(b.x, b.y, b.w, b.h); };
+    p.setPen(QPen(QColor(kBodyEdgeColour), 1));
+    p.setBrush(QColor(kBodyColour));
+    p.drawRoundedRect(QRectF(kBody.x + 0.5, kBody.y + 0.5, kBody.w - 1, kBody.h - 1), kBodyRadius,
+                      kBodyRadius);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(kScreenColour));
+    p.drawRect(rect(kScreen));
+    p.setBrush(QColor(kArrowColour));
+    p.drawRect(rect(kArrowStem));
+    QPolygonF head;
+    for (const auto& point : kArrowHead) {
+        head << QPointF(point[0], point[1]);
+    }
+    p.drawPolygon(head);
+    p.setBrush(QColor(kWheelColour));
+    p.drawEllipse(rect(kWheel));
+    p.setBrush(QColor(kHubColour));
+    p.drawEllipse(rect(kHub));
+}
 
-    // Click wheel with its hub.
-    p.setBrush(wheel);
-    p.drawEllipse(QRect(u(10), u(18), u(12), u(11)));
-    p.setBrush(hub);
-    p.drawEllipse(QRect(u(14), u(22), u(4), u(3)));
+QByteArray Hex(QRgb colour) {
+    return QByteArray("#") + QByteArray::number(colour & 0xFFFFFF, 16).rightJustified(6, '0');
+}
+
+QByteArray SvgBox(const char* element, const Box& b, QRgb fill) {
+    return QByteArray("  <") + element + " x=\"" + QByteArray::number(b.x) + "\" y=\"" +
+           QByteArray::number(b.y) + "\" width=\"" + QByteArray::number(b.w) + "\" height=\"" +
+           QByteArray::number(b.h) + "\" fill=\"" + Hex(fill) + "\"/>\n";
+}
+
+QByteArray SvgEllipse(const Box& b, QRgb fill) {
+    return "  <ellipse cx=\"" + QByteArray::number(b.x + b.w / 2.0) + "\" cy=\"" +
+           QByteArray::number(b.y + b.h / 2.0) + "\" rx=\"" + QByteArray::number(b.w / 2.0) +
+           "\" ry=\"" + QByteArray::number(b.h / 2.0) + "\" fill=\"" + Hex(fill) + "\"/>\n";
 }
 
 }  // namespace
 
 QImage AppIconImage(int size) {
+    if (size > 32) {
+        QImage image(size, size, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        DrawSmooth(painter, size);
+        return image;
+    }
     const int drawSize = size <= 16 ? 16 : 32;
     QImage image(drawSize, drawSize, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     {
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing, false);
-        DrawPlayer(painter, drawSize);
+        DrawOnGrid(painter, drawSize);
     }
     if (drawSize != size) {
         return image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
@@ -58,9 +120,33 @@ QImage AppIconImage(int size) {
 
 QIcon AppIcon() {
     QIcon icon;
-    icon.addPixmap(QPixmap::fromImage(AppIconImage(16)));
-    icon.addPixmap(QPixmap::fromImage(AppIconImage(32)));
+    for (int size : {16, 32, 48, 64}) {
+        icon.addPixmap(QPixmap::fromImage(AppIconImage(size)));
+    }
     return icon;
+}
+
+QByteArray AppIconSvg() {
+    QByteArray svg =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"32\" height=\"32\" "
+        "viewBox=\"0 0 32 32\">\n";
+    svg += "  <rect x=\"" + QByteArray::number(kBody.x + 0.5) + "\" y=\"" +
+           QByteArray::number(kBody.y + 0.5) + "\" width=\"" + QByteArray::number(kBody.w - 1) +
+           "\" height=\"" + QByteArray::number(kBody.h - 1) + "\" rx=\"" +
+           QByteArray::number(kBodyRadius) + "\" fill=\"" + Hex(kBodyColour) + "\" stroke=\"" +
+           Hex(kBodyEdgeColour) + "\" stroke-width=\"1\"/>\n";
+    svg += SvgBox("rect", kScreen, kScreenColour);
+    svg += SvgBox("rect", kArrowStem, kArrowColour);
+    svg += "  <polygon points=\"";
+    for (const auto& point : kArrowHead) {
+        svg += QByteArray::number(point[0]) + "," + QByteArray::number(point[1]) + " ";
+    }
+    svg.chop(1);
+    svg += "\" fill=\"" + Hex(kArrowColour) + "\"/>\n";
+    svg += SvgEllipse(kWheel, kWheelColour);
+    svg += SvgEllipse(kHub, kHubColour);
+    svg += "</svg>\n";
+    return svg;
 }
 
 }  // namespace qdx::app

@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -44,8 +45,11 @@ QString Text(const char* utf8) {
 }  // namespace
 
 DownloadDlgServices WithPlatformDefaults(DownloadDlgServices services) {
-    if (!services.programDir) {
-        services.programDir = GetProgramDir;
+    if (!services.folders) {
+        services.folders = PlatformFirmwareFolders;
+    }
+    if (!services.log) {
+        services.log = StderrReasonLog();
     }
     if (!services.opener) {
         services.opener = std::make_unique<PlatformDeviceOpener>();
@@ -177,6 +181,8 @@ void CDownloadDlg::ApplySlotChange(SlotChange change) {
         case SlotChange::Connected:
             m_btnStart->setEnabled(true);
             ShowSlotState(1, Text(texts::kConnected), true);
+            // Start is the only control that takes the keyboard.
+            m_btnStart->setFocus();
             break;
         case SlotChange::Disconnected:
             m_btnStart->setEnabled(false);
@@ -203,9 +209,12 @@ void CDownloadDlg::OnStartDownload() {
     if (m_thread.IsRunning()) {
         return;
     }
+    const FirmwareFolders folders = m_services.folders();
+    const std::string folder = ChooseFirmwareFolder(folders, ListDirectory);
     const std::optional<std::string> missing =
-        FindFirmwareFiles(m_services.programDir(), ListDirectory, g_jobOptions, g_firmwarePaths);
+        FindFirmwareFiles(folder, ListDirectory, g_jobOptions, g_firmwarePaths);
     if (missing) {
+        m_services.log(MissingFileNote(folders, folder, *missing));
         ShowMessage(false, QString::fromStdString(*missing));
         return;
     }
@@ -250,7 +259,39 @@ void CDownloadDlg::WatchWorker() {
     m_thread.Join();  // the job has closed the player
     m_services.inhibitor->Release();
     m_services.opener->JobEnded();
+    // Disabling Start took the keyboard focus away; Space presses Start again without a Tab.
+    if (m_btnStart->isEnabled()) {
+        m_btnStart->setFocus();
+    }
     emit downloadEnded();
+    if (m_closeAfterJob) {
+        QDialog::done(QDialog::Rejected);
+    }
+}
+
+void CDownloadDlg::CloseWhenIdle() {
+    if (m_thread.IsRunning()) {
+        m_closeAfterJob = true;
+        return;
+    }
+    QDialog::done(QDialog::Rejected);
+}
+
+SimVolumeSource* CDownloadDlg::SimulatedPlayer() const {
+    return dynamic_cast<SimVolumeSource*>(m_services.volumes.get());
+}
+
+void CDownloadDlg::UnplugSimulatedPlayer() {
+    if (SimVolumeSource* player = SimulatedPlayer()) {
+        m_services.opener->Unplug();
+        player->Unplug();
+    }
+}
+
+void CDownloadDlg::PlugInSimulatedPlayer() {
+    if (SimVolumeSource* player = SimulatedPlayer()) {
+        player->PlugIn();
+    }
 }
 
 bool CDownloadDlg::OnSysCommand(std::uint32_t id) {
@@ -278,10 +319,30 @@ void CDownloadDlg::done(int result) {
 }
 
 void CDownloadDlg::showEvent(QShowEvent* event) {
-    if (QScreen* screen = this->screen()) {
-        move(screen->availableGeometry().center() - rect().center());
+    // Centred when it opens; afterwards it stays where the operator put it, also when restored.
+    if (!m_centred) {
+        if (QScreen* screen = this->screen()) {
+            move(screen->availableGeometry().center() - rect().center());
+        }
+        m_centred = true;
     }
     QDialog::showEvent(event);
+}
+
+void CDownloadDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter as a dialog takes it: a focused push button is pressed, otherwise the dialog's OK,
+    // which closes it (refused while a download runs). Escape stays the dialog's cancel.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || event->modifiers() & ~Qt::KeypadModifier) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+        button != nullptr && button->isEnabled()) {
+        button->click();
+        return;
+    }
+    accept();
 }
 
 void CDownloadDlg::contextMenuEvent(QContextMenuEvent* event) {
@@ -293,7 +354,25 @@ void CDownloadDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     QAction* about = menu.addAction(item);
     about->setData(kIdmAboutBox);
-    if (QAction* chosen = menu.exec(event->globalPos())) {
+    // Training on a simulated player: pull it out and plug it in again, as with a real one.
+    QAction* unplug = nullptr;
+    QAction* plugIn = nullptr;
+    if (const SimVolumeSource* player = SimulatedPlayer()) {
+        menu.addSeparator();
+        unplug = menu.addAction(Text(texts::kSimUnplug));
+        unplug->setEnabled(player->PluggedIn());
+        plugIn = menu.addAction(Text(texts::kSimPlugIn));
+        plugIn->setEnabled(!player->PluggedIn());
+    }
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == nullptr) {
+        return;
+    }
+    if (chosen == unplug) {
+        UnplugSimulatedPlayer();
+    } else if (chosen == plugIn) {
+        PlugInSimulatedPlayer();
+    } else {
         OnSysCommand(chosen->data().toUInt());
     }
 }

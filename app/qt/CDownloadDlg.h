@@ -11,6 +11,8 @@
 
 #include "app/DeviceOpener.h"
 #include "app/DeviceTracking.h"
+#include "app/FirmwareFolder.h"
+#include "app/SimVolumeSource.h"
 #include "app/SleepInhibitor.h"
 #include "app/qt/GuiPorts.h"
 #include "engine/CDownloadThread.h"
@@ -33,15 +35,16 @@ extern FirmwarePaths g_firmwarePaths;
 
 // What the window needs from outside; every part has a platform default.
 struct DownloadDlgServices {
-    std::function<std::string()> programDir;     // where the UIT and HZK files lie
+    std::function<FirmwareFolders()> folders;    // where the UIT and HZK files may lie
     std::unique_ptr<IVolumeSource> volumes;      // the player's volume
     std::unique_ptr<IDeviceOpener> opener;       // opening a slot's volume
     std::unique_ptr<ISleepInhibitor> inhibitor;  // held while a download runs
     MessagePresenter presentMessage;             // modal message boxes
+    ReasonLog log;                               // notes for standard error
 };
 
-// Fills the parts left empty with the platform's: the program's directory, udev or drive
-// letters, the pass-through device, logind or the execution state, QMessageBox.
+// Fills the parts left empty with the platform's: the program's folder and the user's data
+// folder, udev, the checked disk, logind, QMessageBox, standard error.
 DownloadDlgServices WithPlatformDefaults(DownloadDlgServices services);
 
 class CDownloadDlg : public QDialog {
@@ -54,6 +57,15 @@ public:
     void OnStartDownload();
     // A system command: ids 16..31 open the About box (true); the rest are not ours (false).
     bool OnSysCommand(std::uint32_t id);
+
+    // The simulated player pulled out (a running job loses it) and plugged in again, as the
+    // context menu offers them; nothing without a simulated player.
+    void UnplugSimulatedPlayer();
+    void PlugInSimulatedPlayer();
+    SimVolumeSource* SimulatedPlayer() const;
+
+    // Closes the window now, or once the running download has ended (a termination request).
+    void CloseWhenIdle();
 
     bool IsDownloading() const { return m_thread.IsRunning(); }
     CFlashEngine& Engine() { return m_engine; }
@@ -68,6 +80,7 @@ signals:
 protected:
     void done(int result) override;
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
@@ -98,6 +111,8 @@ private:
     CFlashEngine m_engine;
     QTimer m_workerWatch;
     bool m_jobStarted = false;
+    bool m_centred = false;
+    bool m_closeAfterJob = false;
     // Last: destroyed first, after the destructor has seen the worker end.
     CDownloadThread m_thread;
 };

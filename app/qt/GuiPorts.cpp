@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 
 #include "app/DialogTemplates.h"
 
@@ -21,6 +22,10 @@ bool GuiCaller::Call(const std::function<void()>& function) {
         return false;
     }
     return QMetaObject::invokeMethod(m_context, function, Qt::BlockingQueuedConnection);
+}
+
+void PostToEventLoop(std::function<void()> function) {
+    QTimer::singleShot(0, QCoreApplication::instance(), std::move(function));
 }
 
 MessagePresenter ModalMessagePresenter() {

@@ -31,6 +31,9 @@ private:
     std::atomic<bool> m_detached{false};
 };
 
+// Runs a function later on the GUI thread, from the event loop.
+void PostToEventLoop(std::function<void()> function);
+
 struct MessageRequest {
     bool warningIcon = false;
     QString caption;

@@ -1,4 +1,4 @@
-// Linux: logind's inhibitor lock, held through the system bus.
+// Linux: logind's inhibitor lock on sleep and shutdown, held through the system bus.
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusReply>
@@ -25,7 +25,7 @@ public:
         QDBusMessage call =
             QDBusMessage::createMethodCall("org.freedesktop.login1", "/org/freedesktop/login1",
                                            "org.freedesktop.login1.Manager", "Inhibit");
-        call << QStringLiteral("sleep:idle") << QStringLiteral("qdxclient")
+        call << QStringLiteral("shutdown:sleep:idle") << QStringLiteral("qdxclient")
              << QStringLiteral("download in progress") << QStringLiteral("block");
         // A short time-out: the launch runs on the GUI thread.
         const QDBusReply<QDBusUnixFileDescriptor> reply = bus.call(call, QDBus::Block, 2000);
@@ -42,7 +42,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ISleepInhibitor> MakePlatformSleepInhibitor() {
+std::unique_ptr<ISleepInhibitor> MakePlatformSleepInhibitor(void* /*window*/) {
     return std::make_unique<LogindInhibitor>();
 }
 

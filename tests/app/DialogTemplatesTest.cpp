@@ -61,30 +61,51 @@ TEST(ProgressBar, ShowsWithinItsRange) {
     EXPECT_EQ(ProgressShown(131), 100);  // the writer's running total can pass 100
 }
 
-TEST(ClientArguments, OnlyASimulatedPlayerMayBeGiven) {
+TEST(ClientArguments, ASimulatedPlayerWithItsLatencyAndFaults) {
     std::string error;
     auto none = ParseClientArguments({}, &error);
     ASSERT_TRUE(none);
     EXPECT_TRUE(none->simulatedPlayer.empty());
+    EXPECT_TRUE(none->faults.Empty());
 
-    auto sim = ParseClientArguments({"--simulate", "p.sim", "--latency-us", "1500"}, &error);
-    ASSERT_TRUE(sim);
+    auto sim = ParseClientArguments({"--simulate", "p.sim", "--latency-us", "1500", "--fault",
+                                     "format-fails", "--fault", "weak-sector=200"},
+                                    &error);
+    ASSERT_TRUE(sim) << error;
     EXPECT_EQ(sim->simulatedPlayer, "p.sim");
     EXPECT_EQ(sim->latency.count(), 1500);
+    EXPECT_TRUE(sim->faults.formatFails);
+    EXPECT_EQ(sim->faults.weakSector, std::vector<std::uint32_t>({200}));
+    EXPECT_TRUE(sim->ignored.empty());
+}
 
+TEST(ClientArguments, WhatTheProgramDoesNotKnowIsIgnored) {
+    // A launcher's or a desktop's extra arguments never keep the window from opening.
+    std::string error;
+    auto options =
+        ParseClientArguments({"p.sim", "-psn_0_1234", "--simulate", "a.sim", "--help"}, &error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->simulatedPlayer, "a.sim");
+    EXPECT_EQ(options->ignored, std::vector<std::string>({"p.sim", "-psn_0_1234", "--help"}));
+}
+
+TEST(ClientArguments, MalformedKnownOptionsAreRefused) {
     const std::vector<std::vector<std::string>> refused = {
-        {"p.sim"},
         {"--simulate"},
         {"--simulate", ""},
         {"--latency-us", "10"},
+        {"--fault", "format-fails"},  // no simulated player to fail
         {"--simulate", "p.sim", "--latency-us", "x"},
         {"--simulate", "p.sim", "--latency-us", "-1"},
+        {"--simulate", "p.sim", "--latency-us", "10", "--latency-us", "20"},
+        {"--simulate", "p.sim", "--fault", "melts"},
+        {"--simulate", "p.sim", "--fault"},
         {"--simulate", "a.sim", "--simulate", "b.sim"},
     };
     for (const auto& args : refused) {
-        error.clear();
-        EXPECT_FALSE(ParseClientArguments(args, &error)) << args.size();
-        EXPECT_FALSE(error.empty());
+        std::string error;
+        EXPECT_FALSE(ParseClientArguments(args, &error)) << testing::PrintToString(args);
+        EXPECT_FALSE(error.empty()) << testing::PrintToString(args);
     }
 }
 

@@ -2,6 +2,7 @@
 // failures, whole downloads onto a simulated player, the About box and closing during a job.
 #include <QApplication>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -12,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -19,6 +21,7 @@
 #include "app/WindowTexts.h"
 #include "app/qt/CAboutDlg.h"
 #include "app/qt/CDownloadDlg.h"
+#include "app/qt/TermSignals.h"
 #include "app/qt/bench/DemoSetup.h"
 #include "engine/CFlashEngine.h"
 #include "engine/DownloadLaunch.h"
@@ -105,12 +108,13 @@ struct Rig {
     std::shared_ptr<std::vector<Shown>> messages = std::make_shared<std::vector<Shown>>();
     std::unique_ptr<CDownloadDlg> window;
     QStringList statuses;
+    std::shared_ptr<QStringList> logged = std::make_shared<QStringList>();
 
     struct Options {
         bool connected = true;
         bool uit = true;
         bool hzk = true;
-        bool simulated = true;  // else the open fails
+        bool simulated = true;    // else the open fails
         bool realPlayer = false;  // the opener stands for a real player
         sim::FaultPlan faults{};
         std::chrono::microseconds latency{};
@@ -131,7 +135,7 @@ struct Rig {
         }
 
         DownloadDlgServices services;
-        services.programDir = [path] { return path; };
+        services.folders = [path] { return FirmwareFolders{path, {}}; };
         std::vector<VolumeInfo> present;
         if (options.connected) {
             present.push_back({"/dev/sdb", true, true});
@@ -153,6 +157,9 @@ struct Rig {
         services.inhibitor = std::move(counting);
         services.presentMessage = [messages = messages](QWidget*, const MessageRequest& request) {
             messages->push_back({request, QThread::currentThread() == qApp->thread()});
+        };
+        services.log = [logged = logged](const std::string& line) {
+            *logged << QString::fromStdString(line);
         };
         window = std::make_unique<CDownloadDlg>(std::move(services));
         QObject::connect(window.get(), &CDownloadDlg::statusChanged,
@@ -330,6 +337,12 @@ private slots:
             QCOMPARE(rig.status()->text(), c.status);
             QCOMPARE(rig.start()->isEnabled(), c.startEnabled);
             QCOMPARE(int(rig.opener->volumes.size()), c.opened);
+            // A missing file is also noted on standard error with the folder searched.
+            const bool missingFile = !c.options.uit || !c.options.hzk;
+            QCOMPARE(rig.logged->size(), missingFile ? 1 : 0);
+            if (missingFile) {
+                QVERIFY(rig.logged->first().contains(rig.dir.path()));
+            }
             if (rig.opener->last) {
                 // The handle of a failed launch is closed at once.
                 QVERIFY2(static_cast<sim::SimDevice&>(*rig.opener->last).Closed(), c.name);
@@ -501,6 +514,142 @@ private slots:
         QApplication::sendEvent(rig.window.get(), &event);
         QCOMPARE(itemText, Q(texts::kAboutMenuItem));
         QCOMPARE(itemId.toUInt(), 16u);
+    }
+
+    // Enter as a dialog takes it: on the focused Start button it presses it; with no push button
+    // focused it is the dialog's OK, which closes the idle window and is refused during a job.
+    void enterPressesTheFocusedStartAndTheFocusComesBack() {
+        Rig rig({.latency = std::chrono::microseconds(50)});
+        rig.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        QTRY_COMPARE(QApplication::focusWidget(), rig.start());
+
+        QSignalSpy ended(rig.window.get(), &CDownloadDlg::downloadEnded);
+        QTest::keyClick(rig.start(), Qt::Key_Return);
+        QVERIFY(rig.window->IsDownloading());
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(rig.status()->text(), Q(qdx::texts::kCompleted));
+        // Disabling Start during the job took the focus away; it is back, so Space works.
+        QCOMPARE(QApplication::focusWidget(), rig.start());
+        QTest::keyClick(rig.start(), Qt::Key_Space);
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(ended.count(), 2);
+
+        // Enter with no push button focused, during a job: refused like any closing.
+        rig.window->OnStartDownload();
+        QVERIFY(rig.window->IsDownloading());
+        rig.window->setFocus();
+        QTest::keyClick(rig.window.get(), Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(rig.window->isVisible());
+        QCOMPARE(rig.messageTexts(), QStringList({Q(texts::kCloseRefused)}));
+        QVERIFY(ended.wait(60000));
+        // Idle: the dialog's OK closes it.
+        rig.window->setFocus();
+        QTest::keyClick(rig.window.get(), Qt::Key_Return);
+        QVERIFY(!rig.window->isVisible());
+    }
+
+    void centresWhenItOpensOnly() {
+        Rig rig({});
+        const QRect screen = rig.window->screen()->availableGeometry();
+        // Centred within the rounding of odd sizes.
+        QVERIFY((rig.window->geometry().center() - screen.center()).manhattanLength() <= 4);
+        // Moved by the operator, minimised and restored: it stays where it was put.
+        rig.window->move(screen.topLeft() + QPoint(20, 30));
+        const QPoint placed = rig.window->pos();
+        rig.window->hide();
+        rig.window->show();
+        QCOMPARE(rig.window->pos(), placed);
+    }
+
+    // A termination request during a job waits for its end, then closes the window with the
+    // player's handle closed and the simulated player saved.
+    void terminationWaitsForTheJob() {
+        Rig rig({.latency = std::chrono::microseconds(300)});
+        QSignalSpy ended(rig.window.get(), &CDownloadDlg::downloadEnded);
+        rig.window->OnStartDownload();
+        QVERIFY(rig.window->IsDownloading());
+        rig.window->CloseWhenIdle();
+        QVERIFY(rig.window->isVisible());
+        QVERIFY(rig.messages->empty());  // nobody to tell: the window just waits
+        QVERIFY(ended.wait(60000));
+        QVERIFY(!rig.window->isVisible());
+        QCOMPARE(rig.status()->text(), Q(qdx::texts::kCompleted));
+        QCOMPARE(rig.opener->jobsEnded, 1);
+        QVERIFY(static_cast<sim::SimDevice&>(*rig.opener->last).Closed());
+
+        Rig idle({});
+        idle.window->CloseWhenIdle();
+        QVERIFY(!idle.window->isVisible());
+    }
+
+    void termSignalsArriveOnTheEventLoop() {
+        TermSignals termination;
+        QSignalSpy received(&termination, &TermSignals::received);
+        std::raise(SIGTERM);
+        QVERIFY(received.wait(5000));
+        QCOMPARE(received.first().first().toInt(), SIGTERM);
+        std::raise(SIGHUP);
+        QVERIFY(received.wait(5000));
+        QCOMPARE(received.last().first().toInt(), SIGHUP);
+    }
+
+    // Training on a simulated player (with faults from the command line elsewhere): pulled out
+    // in the middle of a job, the job fails as with a real player; plugged in again, the next
+    // download completes.
+    void simulatedPlayerUnpluggedAndPluggedIn() {
+        QTemporaryDir dir;
+        const std::string path = dir.path().toStdString();
+        std::string error;
+        QVERIFY2(demo::WriteDemoSet(path, 64 * 1024, 64 * 1024, &error), error.c_str());
+        auto messages = std::make_shared<QStringList>();
+        CDownloadDlg window(demo::DemoServices(
+            path, std::chrono::microseconds(300),
+            [messages](QWidget*, const MessageRequest& request) { *messages << request.text; }));
+        window.show();
+        auto* status = window.findChild<QLabel*>("statusLine");
+        auto* start = window.findChild<QPushButton*>("startButton");
+        auto* bar = window.findChild<QProgressBar*>("progressBar");
+        QTRY_COMPARE(status->text(), Q(texts::kConnected));
+        QVERIFY(window.SimulatedPlayer()->PluggedIn());
+
+        QSignalSpy ended(&window, &CDownloadDlg::downloadEnded);
+        window.OnStartDownload();
+        QTRY_VERIFY(bar->value() >= 10);
+        window.UnplugSimulatedPlayer();
+        QVERIFY(!window.SimulatedPlayer()->PluggedIn());
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(status->text(), Q(qdx::texts::kFailed));
+        QVERIFY(!messages->isEmpty());
+        QVERIFY(!start->isEnabled());
+
+        // The context menu offers plugging it in now, not pulling it out.
+        QStringList items;
+        QList<bool> enabled;
+        QTimer::singleShot(50, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                for (QAction* action : menu->actions()) {
+                    if (!action->isSeparator()) {
+                        items << action->text();
+                        enabled << action->isEnabled();
+                    }
+                }
+                menu->close();
+            }
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                window.mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(&window, &event);
+        QCOMPARE(items, QStringList({Q(texts::kAboutMenuItem), Q(texts::kSimUnplug),
+                                     Q(texts::kSimPlugIn)}));
+        QCOMPARE(enabled, QList<bool>({true, false, true}));
+
+        window.PlugInSimulatedPlayer();
+        QCOMPARE(status->text(), Q(texts::kConnected));
+        QVERIFY(start->isEnabled());
+        window.OnStartDownload();
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(status->text(), Q(qdx::texts::kCompleted));
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <sstream>
+#include <thread>
 
 #include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
@@ -133,6 +134,19 @@ TEST(SimDeviceFaults, FailCommandAndUnplugCountThisDevicesCommandsFromOne) {
         }
         EXPECT_EQ(device.CommandCount(), c.delivered.size());
     }
+}
+
+TEST(SimDeviceFaults, PulledOutFromAnotherThreadDeliversNothingMore) {
+    auto player = Factory(0x73, false);
+    SimDevice device(player);
+    const std::uint32_t base = 200 * 32;
+    const Sector data = Filled(0x11);
+    ASSERT_TRUE(device.Send(BuildWriteSector(base, data.data())));
+    std::thread([&device] { device.Unplug(); }).join();
+    EXPECT_FALSE(device.Send(BuildWriteSector(base + 1, data.data())));
+    EXPECT_FALSE(device.LastStatus().delivered);
+    EXPECT_EQ(Stored(*player, base), data);
+    EXPECT_EQ(Stored(*player, base + 1), Filled(0xFF));
 }
 
 TEST(SimDeviceFaults, FailAtSectorHitsOnlyThatSubCommandAndSector) {

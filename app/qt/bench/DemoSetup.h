@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/SimVolumeSource.h"
 #include "app/qt/CDownloadDlg.h"
-#include "app/qt/SimVolumeSource.h"
 #include "engine/ImageFile.h"
 #include "sim/SimDevice.h"
 #include "sim/SimPlayer.h"
@@ -62,8 +62,8 @@ inline DownloadDlgServices DemoServices(const std::string& dir, std::chrono::mic
                                         MessagePresenter presentMessage) {
     const std::string player = dir + "/player.sim";
     DownloadDlgServices services;
-    services.programDir = [dir] { return dir; };
-    services.volumes = std::make_unique<SimVolumeSource>(player);
+    services.folders = [dir] { return FirmwareFolders{dir, {}}; };
+    services.volumes = std::make_unique<SimVolumeSource>(player, PostToEventLoop);
     services.opener = std::make_unique<SimDeviceOpener>(player, latency);
     services.inhibitor = std::make_unique<NoSleepInhibitor>();
     services.presentMessage = std::move(presentMessage);

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "app/qt/CDownloadDlg.h"
-#include "app/qt/SimVolumeSource.h"
 #include "app/qt/bench/DemoSetup.h"
 #include "engine/CFlashEngine.h"
 

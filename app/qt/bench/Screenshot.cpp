@@ -11,7 +11,6 @@
 #include <cstdio>
 
 #include "app/qt/CDownloadDlg.h"
-#include "app/qt/SimVolumeSource.h"
 #include "app/qt/bench/DemoSetup.h"
 
 int main(int argc, char** argv) {
