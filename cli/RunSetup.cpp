@@ -29,9 +29,10 @@ const char kPlaceholderMessage[] =
 
 namespace {
 
-bool AddPlayerSpec(const std::string& spec, players::PlayerTarget& target, std::string* error) {
-    if (spec.rfind("latency-us=", 0) == 0) {
-        const std::string value = spec.substr(11);
+bool AddPlayerSetting(const std::string& setting, players::PlayerTarget& target,
+                      std::string* error) {
+    if (setting.rfind("latency-us=", 0) == 0) {
+        const std::string value = setting.substr(11);
         char* end = nullptr;
         const unsigned long micros = std::strtoul(value.c_str(), &end, 10);
         if (value.empty() || *end != '\0' || value[0] == '-' || micros > 1000000) {
@@ -41,7 +42,7 @@ bool AddPlayerSpec(const std::string& spec, players::PlayerTarget& target, std::
         target.latency = std::chrono::microseconds(micros);
         return true;
     }
-    return sim::ParseFaultSpec(spec, target.faults, error);
+    return sim::ParseFaultSpec(setting, target.faults, error);
 }
 
 }  // namespace
@@ -70,9 +71,9 @@ std::optional<players::PlayerTarget> ResolveTarget(const CliCommand& command, co
         return resolved;
     }
     resolved.path = target.path.substr(0, colon);
-    std::istringstream specs(target.path.substr(colon + 1));
-    for (std::string spec; std::getline(specs, spec, ',');) {
-        if (!AddPlayerSpec(spec, resolved, error)) {
+    std::istringstream settings(target.path.substr(colon + 1));
+    for (std::string setting; std::getline(settings, setting, ',');) {
+        if (!AddPlayerSetting(setting, resolved, error)) {
             *error = "--sim " + target.path + ": " + *error;
             return std::nullopt;
         }

@@ -18,7 +18,7 @@ namespace qdx::cli {
 // The player a target names. A simulated player's file may carry its own faults and latency
 // after its last colon (p.sim:unplug-after=900,latency-us=1000) unless a file of the whole name
 // exists; the command's --fault and --latency-us apply to every simulated player. Null with
-// *error set for a spec that cannot be read.
+// *error set for a setting that cannot be read.
 std::optional<players::PlayerTarget> ResolveTarget(const CliCommand& command, const Target& target,
                                                    std::string* error);
 

@@ -14,6 +14,7 @@
 #include <chrono>
 
 #include "app/DialogTemplates.h"
+#include "app/StartPress.h"
 #include "app/WindowTexts.h"
 #include "app/qt/AppIcon.h"
 #include "app/qt/CAboutDlg.h"
@@ -25,10 +26,6 @@
 #include "app/qt/UdevMonitor.h"
 
 namespace qdx::app {
-
-std::weak_ptr<IDevice> g_hDevice;
-JobOptions g_jobOptions;
-FirmwarePaths g_firmwarePaths;
 
 namespace {
 
@@ -209,19 +206,9 @@ void CDownloadDlg::OnStartDownload() {
     if (m_thread.IsRunning()) {
         return;
     }
-    const FirmwareFolders folders = m_services.folders();
-    const std::string folder = ChooseFirmwareFolder(folders, ListDirectory);
-    const std::optional<std::string> missing =
-        FindFirmwareFiles(folder, ListDirectory, g_jobOptions, g_firmwarePaths);
-    if (missing) {
-        m_services.log(MissingFileNote(folders, folder, *missing));
-        ShowMessage(false, QString::fromStdString(*missing));
-        return;
-    }
-    // A build without the player's firmware never writes its placeholder into a real player.
-    if (!MayWriteBuiltinImage(g_firmwarePaths, m_services.opener->Simulated(),
-                              BuiltinImageIsPlaceholder())) {
-        ShowMessage(true, Text(qdx::texts::kPlaceholderRefused));
+    if (const auto refused =
+            PrepareStart(m_services.folders(), m_services.opener->Simulated(), m_services.log)) {
+        ShowMessage(refused->warningIcon, QString::fromStdString(refused->text));
         return;
     }
     const int deviceCount = m_pStatusCtl->isEnabled() ? 1 : 0;
@@ -232,16 +219,11 @@ void CDownloadDlg::OnStartDownload() {
 }
 
 void CDownloadDlg::LaunchSlot(int slot) {
-    const std::string volume = g_deviceSlots[static_cast<std::size_t>(slot)].volume;
-    auto open = [this, &volume] {
-        DeviceHandle device = m_services.opener->Open(volume);
-        g_hDevice = device;
-        return device;
-    };
     const LaunchPorts ports{m_startPort.get(), m_statusPort.get(), m_progressPort.get(),
                             m_appMessageBox.get()};
     const LaunchOutcome outcome =
-        LaunchDownload(m_engine, m_thread, open, g_jobOptions, g_firmwarePaths, ports);
+        LaunchSlotPlayer(m_engine, m_thread, *m_services.opener,
+                         g_deviceSlots[static_cast<std::size_t>(slot)].volume, ports);
     if (outcome != LaunchOutcome::Started) {
         return;
     }

@@ -14,6 +14,7 @@
 #include "app/FirmwareFolder.h"
 #include "app/SimVolumeSource.h"
 #include "app/SleepInhibitor.h"
+#include "app/StartPress.h"
 #include "app/qt/GuiPorts.h"
 #include "engine/CDownloadThread.h"
 #include "engine/CFlashEngine.h"
@@ -26,12 +27,6 @@ class QProgressBar;
 class QPushButton;
 
 namespace qdx::app {
-
-// Process-wide launch data: the last opened handle, the job options and the image paths.
-// The last opened handle, as the launch opened it; the engine owns the device from then on.
-extern std::weak_ptr<IDevice> g_hDevice;
-extern JobOptions g_jobOptions;
-extern FirmwarePaths g_firmwarePaths;
 
 // What the window needs from outside; every part has a platform default.
 struct DownloadDlgServices {

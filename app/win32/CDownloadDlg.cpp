@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "app/DialogTemplates.h"
+#include "app/StartPress.h"
 #include "app/WindowTexts.h"
 #include "app/win32/CAboutDlg.h"
 #include "app/win32/DriveVolumeSource.h"
@@ -20,10 +21,6 @@ namespace qdx::app {
 static_assert(IDC_START == kIdStart && IDC_PROGRESS == kIdProgress &&
                   IDC_DEVICE_GROUP == kIdDeviceGroup && IDC_STATUS == kIdStatus,
               "the resource script and the shared templates name the same controls");
-
-std::weak_ptr<IDevice> g_hDevice;
-JobOptions g_jobOptions;
-FirmwarePaths g_firmwarePaths;
 
 namespace {
 
@@ -256,19 +253,9 @@ void CDownloadDlg::OnStartDownload() {
     if (m_thread.IsRunning()) {
         return;
     }
-    const FirmwareFolders folders = m_services.folders();
-    const std::string folder = ChooseFirmwareFolder(folders, ListDirectory);
-    const std::optional<std::string> missing =
-        FindFirmwareFiles(folder, ListDirectory, g_jobOptions, g_firmwarePaths);
-    if (missing) {
-        m_services.log(MissingFileNote(folders, folder, *missing));
-        ShowMessage(false, Wide(*missing));
-        return;
-    }
-    // A build without the player's firmware never writes its placeholder into a real player.
-    if (!MayWriteBuiltinImage(g_firmwarePaths, m_services.opener->Simulated(),
-                              BuiltinImageIsPlaceholder())) {
-        ShowMessage(true, Wide(qdx::texts::kPlaceholderRefused));
+    if (const auto refused =
+            PrepareStart(m_services.folders(), m_services.opener->Simulated(), m_services.log)) {
+        ShowMessage(refused->warningIcon, Wide(refused->text));
         return;
     }
     const int deviceCount = IsWindowEnabled(m_pStatusCtl) ? 1 : 0;
@@ -279,16 +266,11 @@ void CDownloadDlg::OnStartDownload() {
 }
 
 void CDownloadDlg::LaunchSlot(int slot) {
-    const std::string volume = g_deviceSlots[static_cast<std::size_t>(slot)].volume;
-    auto open = [this, &volume] {
-        DeviceHandle device = m_services.opener->Open(volume);
-        g_hDevice = device;
-        return device;
-    };
     const LaunchPorts ports{m_startPort.get(), m_statusPort.get(), m_progressPort.get(),
                             m_appMessageBox.get()};
     const LaunchOutcome outcome =
-        LaunchDownload(m_engine, m_thread, open, g_jobOptions, g_firmwarePaths, ports);
+        LaunchSlotPlayer(m_engine, m_thread, *m_services.opener,
+                         g_deviceSlots[static_cast<std::size_t>(slot)].volume, ports);
     if (outcome != LaunchOutcome::Started) {
         return;
     }
