@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -418,8 +419,15 @@ private slots:
         std::vector<std::uint8_t> badUit = demo::MakeImage(8 * 1024, 2);
         badUit[15] ^= 0x01;  // checksum no longer holds
         Rig rig({.uitImage = badUit});
+        auto bytes = [&rig] {
+            std::ifstream in(rig.player, std::ios::binary);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        };
+        const std::string before = bytes();
         QVERIFY(rig.downloadToEnd());
         QCOMPARE(rig.messageTexts(), QStringList({Q(qdx::texts::kFileChecksum)}));
+        // Refused before the format: the player holds what it held.
+        QVERIFY(bytes() == before);
         QCOMPARE(rig.window->Thread().ExitCode(), 259u);
         QCOMPARE(StateOf(rig), Q(qdx::texts::kFailed) + "|status on|bar on 0|start off");
         QVERIFY(!rig.inhibitor->Held());
