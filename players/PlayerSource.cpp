@@ -72,6 +72,11 @@ bool PlayerSource::Finish(std::string* error) {
     }
     // The flash has changed whatever the ending, so the player is saved after failures too.
     std::string problem;
+#ifdef _WIN32
+    // Windows replaces no file that a handle holds open, the lock's included: the lock goes
+    // just before the save instead of just after.
+    m_lock.Release();
+#endif
     const bool saved = m_player->Save(m_target.path, &problem);
     m_lock.Release();
     if (!saved) {

@@ -1,5 +1,6 @@
 // One program at a time per simulated player: a lock on the player file, held from the load to
-// the save, as a real player's SCSI generic node is opened exclusively.
+// the save, as a real player's SCSI generic node is opened exclusively. (On Windows a file held
+// open cannot be replaced, so there it is let go just before the save.)
 #pragma once
 
 #include <string>
