@@ -206,6 +206,9 @@ void CDownloadDlg::OnStartDownload() {
     if (m_thread.IsRunning()) {
         return;
     }
+    // A job that ended since the watcher last looked is wrapped up first: its player saved and
+    // let go, before the next one is opened.
+    WatchWorker();
     if (const auto refused =
             PrepareStart(m_services.folders(), m_services.opener->Simulated(), m_services.log)) {
         ShowMessage(refused->warningIcon, QString::fromStdString(refused->text));
@@ -237,6 +240,9 @@ void CDownloadDlg::WatchWorker() {
         return;
     }
     m_workerWatch.stop();
+    if (!m_jobStarted) {
+        return;
+    }
     m_jobStarted = false;
     m_thread.Join();  // the job has closed the player
     m_services.inhibitor->Release();

@@ -253,6 +253,9 @@ void CDownloadDlg::OnStartDownload() {
     if (m_thread.IsRunning()) {
         return;
     }
+    // A job that ended since the watcher last looked is wrapped up first: its player saved and
+    // let go, before the next one is opened.
+    WatchWorker();
     if (const auto refused =
             PrepareStart(m_services.folders(), m_services.opener->Simulated(), m_services.log)) {
         ShowMessage(refused->warningIcon, Wide(refused->text));
