@@ -9,6 +9,18 @@
 
 namespace qdx {
 
+namespace {
+
+// One sector of the image from byte offset `at`; the last payload sector is completed with zeros.
+void CopyImageSector(const ImageData& image, std::size_t at, std::uint8_t* sector) {
+    std::memset(sector, 0, kSectorBytes);
+    if (at < image.bytes.size()) {
+        std::memcpy(sector, &image.bytes[at], std::min(kSectorBytes, image.bytes.size() - at));
+    }
+}
+
+}  // namespace
+
 std::int32_t CFlashEngine::FailWrite(const char* message) {
     m_ending = JobEnding::WriteFailed;
     ShowMessage(message);
@@ -136,16 +148,7 @@ void CFlashEngine::MoveToNextSegment(std::uint32_t& cur, bool backward) {
 bool CFlashEngine::PlaceAndWrite(const ImageData& image, std::uint32_t startSector, bool backward,
                                  int copy) {
     const std::uint32_t blockSectors = static_cast<std::uint32_t>(m_sectorsPerBlock);
-    // The last payload sector is completed with zeros.
-    std::vector<std::uint8_t> sector(kSectorBytes);
-    auto payloadSector = [&image, &sector](std::size_t offset) -> const std::uint8_t* {
-        std::fill(sector.begin(), sector.end(), 0);
-        if (offset < image.bytes.size()) {
-            std::copy_n(image.bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-                        std::min(kSectorBytes, image.bytes.size() - offset), sector.begin());
-        }
-        return sector.data();
-    };
+    std::uint8_t sector[kSectorBytes];
 
     SetWriteTag(0);
     std::uint32_t cur = startSector;
@@ -172,7 +175,8 @@ bool CFlashEngine::PlaceAndWrite(const ImageData& image, std::uint32_t startSect
             return false;
         }
         for (std::uint32_t k = 0; k < segLen; ++k) {
-            WriteSector(cur, payloadSector(offset + k * kSectorBytes));
+            CopyImageSector(image, offset + k * kSectorBytes, sector);
+            WriteSector(cur, sector);
             ++cur;
         }
         MoveToNextSegment(cur, backward);
@@ -199,12 +203,7 @@ bool CFlashEngine::VerifyCopy(const ImageData& image, std::uint32_t startSector,
             return false;
         }
         for (std::int32_t k = 0; k < m_segLen[i]; ++k) {
-            const std::size_t at = offset + static_cast<std::size_t>(k) * kSectorBytes;
-            std::memset(expected, 0, sizeof expected);
-            if (at < image.bytes.size()) {
-                std::memcpy(expected, &image.bytes[at],
-                            std::min(kSectorBytes, image.bytes.size() - at));
-            }
+            CopyImageSector(image, offset + static_cast<std::size_t>(k) * kSectorBytes, expected);
             // A read the device refused is a read-back failure, not a comparison with whatever
             // the buffer held before.
             if (!ReadSector(cur, readBack) || std::memcmp(readBack, expected, kSectorBytes) != 0) {
