@@ -3,21 +3,10 @@
 #include <ostream>
 #include <thread>
 
+#include "sim/FixedSense.h"
 #include "sim/SimDevice.h"
 
 namespace qdx::sim {
-
-namespace {
-
-constexpr std::uint8_t kCheckCondition = 2;
-constexpr std::uint8_t kIllegalRequest = 0x05;
-constexpr std::uint8_t kInvalidOpcode = 0x20;
-constexpr std::uint8_t kLbaOutOfRange = 0x21;
-constexpr std::uint8_t kInvalidFieldInCdb = 0x24;
-constexpr std::uint8_t kUnitNotSupported = 0x25;
-constexpr std::size_t kFixedSenseBytes = 18;
-
-}  // namespace
 
 SimDevice::SimDevice(std::shared_ptr<SimPlayer> player, FaultPlan faults,
                      std::chrono::microseconds latency)
@@ -57,11 +46,7 @@ bool SimDevice::Refuse(std::uint8_t asc) {
     m_last.delivered = true;
     m_last.osError = 0;
     m_last.scsiStatus = kCheckCondition;
-    m_last.sense.assign(kFixedSenseBytes, 0);  // reuses its capacity after the first refusal
-    m_last.sense[0] = 0x70;
-    m_last.sense[2] = kIllegalRequest;
-    m_last.sense[7] = kFixedSenseBytes - 8;
-    m_last.sense[12] = asc;
+    FillFixedSense(m_last.sense, kIllegalRequest, asc);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sim/FixedSense.h"
 #include "transport/VendorCommand.h"
 
 namespace qdx::sim::usb {
@@ -21,26 +22,6 @@ constexpr std::uint8_t kRead10 = 0x28;
 constexpr std::uint8_t kWrite10 = 0x2A;
 constexpr std::uint8_t kSynchronizeCache10 = 0x35;
 constexpr std::uint8_t kModeSense10 = 0x5A;
-
-constexpr std::uint8_t kNoSense = 0x00;
-constexpr std::uint8_t kMediumError = 0x03;
-constexpr std::uint8_t kIllegalRequest = 0x05;
-constexpr std::uint8_t kInvalidOpcode = 0x20;
-constexpr std::uint8_t kLbaOutOfRange = 0x21;
-constexpr std::uint8_t kInvalidFieldInCdb = 0x24;
-constexpr std::uint8_t kUnrecoveredReadError = 0x11;
-constexpr std::uint8_t kWriteError = 0x0C;
-constexpr std::size_t kFixedSenseBytes = 18;
-
-std::vector<std::uint8_t> FixedSense(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-    std::vector<std::uint8_t> sense(kFixedSenseBytes, 0);
-    sense[0] = 0x70;
-    sense[2] = key;
-    sense[7] = kFixedSenseBytes - 8;
-    sense[12] = asc;
-    sense[13] = ascq;
-    return sense;
-}
 
 void PutPadded(std::vector<std::uint8_t>& out, std::size_t at, const std::string& text,
                std::size_t width) {
@@ -101,7 +82,7 @@ ScsiDisk::ScsiDisk(BlockImage& image, IDevice& controller, DiskIdentity identity
     : m_image(image), m_controller(controller), m_identity(std::move(identity)) {}
 
 ScsiOutcome ScsiDisk::Check(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
-    m_sense = FixedSense(key, asc, ascq);
+    FillFixedSense(m_sense, key, asc, ascq);
     return {ScsiOutcome::Kind::CheckCondition, 0};
 }
 
@@ -132,9 +113,11 @@ ScsiOutcome ScsiDisk::Execute(const std::uint8_t* cdb, std::size_t cdbLength, Da
         case kSynchronizeCache10:
             return {ScsiOutcome::Kind::Good, 0};
         case kRequestSense: {
-            std::vector<std::uint8_t> sense =
-                m_sense.empty() ? FixedSense(kNoSense, 0, 0) : m_sense;
-            m_sense.clear();
+            std::vector<std::uint8_t> sense;
+            sense.swap(m_sense);
+            if (sense.empty()) {
+                FillFixedSense(sense, kNoSense, 0);
+            }
             return Reply(sense, phase, data, length, cdb[4]);
         }
         case kInquiry: {
