@@ -2,78 +2,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
+#include "tests/cli/ToolFixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using qdx::test::Lines;
+using qdx::test::ReadText;
+using qdx::test::ToolRun;
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-class QdxflashTest : public ::testing::Test {
+class QdxflashTest : public qdx::test::ToolFixture {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = fs::temp_directory_path() /
-                (std::string("qdxflash_") + info->test_suite_name() + "_" + info->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override {
-        if (!HasFailure()) {
-            fs::remove_all(m_dir);
-        }
-    }
-
-    std::string Path(const std::string& name) const { return (m_dir / name).string(); }
-
-    ToolRun Qdxflash(const std::string& args) const {
-        const std::string outFile = Path("stdout.txt");
-        const std::string errFile = Path("stderr.txt");
-        const std::string line = std::string("\"") + QDXFLASH_PATH + "\" " + args + " >\"" +
-                                 outFile + "\" 2>\"" + errFile + "\"";
-        int status = std::system(line.c_str());
-        ToolRun run;
-#ifdef _WIN32
-        run.exitCode = status;
-#else
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-        run.out = ReadText(outFile);
-        run.err = ReadText(errFile);
-        return run;
-    }
-
     std::string CreatePlayer(const std::string& options) const {
         const std::string player = Path("player.sim");
         ToolRun run = Qdxflash("sim create \"" + player + "\" " + options + " --force");
@@ -85,8 +31,6 @@ protected:
         return "download --sim \"" + player +
                "\" --uit \"" QDX_SAMPLES_DIR "/player.uit\" --hzk \"" QDX_SAMPLES_DIR "/font.hzk\"";
     }
-
-    fs::path m_dir;
 };
 
 TEST_F(QdxflashTest, InfoFindsTheKernelBlockBehindFactoryBadBlocks) {

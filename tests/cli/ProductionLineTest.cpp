@@ -10,58 +10,30 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "tests/cli/ToolFixture.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using qdx::test::Lines;
+using qdx::test::ReadText;
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-class ProductionLine : public ::testing::Test {
+class ProductionLine : public qdx::test::ToolFixture {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = fs::temp_directory_path() / (std::string("qdx_line_") + info->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override {
-        if (!HasFailure()) {
-            fs::remove_all(m_dir);
-        }
-    }
-
-    std::string Path(const std::string& name) const { return (m_dir / name).string(); }
-
     int Qdxflash(const std::string& args, std::string* out = nullptr) const {
-        const std::string line = std::string(QDXFLASH_PATH) + " " + args + " >'" + Path("out.txt") +
-                                 "' 2>'" + Path("err.txt") + "'";
-        const int status = std::system(line.c_str());
+        const qdx::test::ToolRun run = ToolFixture::Qdxflash(args);
         if (out != nullptr) {
-            *out = ReadText(Path("out.txt"));
+            *out = run.out;
         }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return run.exitCode;
     }
 
     std::string NewPlayer(const std::string& name) const {
@@ -77,8 +49,6 @@ protected:
     static std::string Images() {
         return " --uit '" QDX_SAMPLES_DIR "/player.uit' --hzk '" QDX_SAMPLES_DIR "/font.hzk'";
     }
-
-    fs::path m_dir;
 };
 
 TEST_F(ProductionLine, AFaultedPlayerFailsAloneAndTheOthersEqualASingleDownload) {
