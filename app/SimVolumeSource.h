@@ -27,7 +27,6 @@ public:
     // in already.
     void PlugIn();
     bool PluggedIn() const { return m_pluggedIn; }
-    const std::string& Volume() const { return m_file; }
 
 private:
     std::string m_file;

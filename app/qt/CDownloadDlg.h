@@ -63,7 +63,6 @@ public:
     void CloseWhenIdle();
 
     bool IsDownloading() const { return m_thread.IsRunning(); }
-    CFlashEngine& Engine() { return m_engine; }
     const CDownloadThread& Thread() const { return m_thread; }
 
 signals:

@@ -1,5 +1,4 @@
-// UTF-8, the engine's and the shared texts' encoding, to and from the UTF-16 of the wide
-// character APIs.
+// UTF-8, the engine's and the shared texts' encoding, to the UTF-16 of the wide character APIs.
 #pragma once
 
 #include <string>
@@ -8,6 +7,5 @@
 namespace qdx::app {
 
 std::wstring Wide(std::string_view utf8);
-std::string Utf8(std::wstring_view wide);
 
 }  // namespace qdx::app

@@ -86,7 +86,6 @@ BulkOnlyServer::Result BulkOnlyServer::ServeOne() {
     const std::optional<Cbw> cbw = ParseCbw(bytes, static_cast<std::size_t>(got));
     if (!cbw) {
         // Nothing sensible can follow until the host resets the interface and clears the halts.
-        ++m_invalid;
         m_pipes.HaltIn();
         m_pipes.HaltOut();
         return Result::Served;

@@ -88,7 +88,6 @@ public:
     Result ServeOne();
 
     std::uint64_t Commands() const { return m_commands; }
-    std::uint64_t InvalidCbws() const { return m_invalid; }
 
 private:
     bool ReceiveAll(std::uint8_t* data, std::uint32_t length);
@@ -99,7 +98,6 @@ private:
     std::uint32_t m_maxTransfer;
     std::vector<std::uint8_t> m_buffer;
     std::uint64_t m_commands = 0;
-    std::uint64_t m_invalid = 0;
 };
 
 }  // namespace qdx::sim::usb
