@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 
 #include "app/WindowTexts.h"
@@ -356,6 +358,29 @@ private slots:
                 QVERIFY(rig.start()->isEnabled());
             }
         }
+    }
+
+    // A stale copy beside the UIT: which one a directory lists first is arbitrary, so neither
+    // is taken.
+    void aSecondUitBesideTheProgramRefusesStart() {
+        Rig rig({});
+        const std::string dir = rig.dir.path().toStdString();
+        std::filesystem::copy_file(dir + "/player.uit", dir + "/player.uit.bak");
+        std::ifstream before(rig.player, std::ios::binary);
+        const std::string playerBefore{std::istreambuf_iterator<char>(before), {}};
+
+        rig.window->OnStartDownload();
+        QVERIFY(!rig.window->IsDownloading());
+        QCOMPARE(rig.messages->size(), std::size_t{1});
+        const QString shown = rig.messages->front().request.text;
+        QVERIFY2(shown.startsWith(Q(qdx::texts::kUitAmbiguous)), qPrintable(shown));
+        QVERIFY2(shown.contains("player.uit.bak") &&
+                     shown.contains(QRegularExpression("player\\.uit(、|$)")),
+                 qPrintable(shown));
+        QCOMPARE(int(rig.opener->volumes.size()), 0);
+        QVERIFY(rig.start()->isEnabled());
+        std::ifstream after(rig.player, std::ios::binary);
+        QVERIFY(std::string(std::istreambuf_iterator<char>(after), {}) == playerBefore);
     }
 
     void wholeDownloadOntoASimulatedPlayer() {
