@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <deque>
 #include <iomanip>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -62,9 +63,9 @@ void WarnAboutExtensions(const CliCommand& command, std::ostream& err) {
 }
 
 // The trace is an output; writing it over one of the command's inputs would lose that input.
-bool TraceIsAnInput(const CliCommand& command, std::ostream& err) {
+std::optional<std::string> TraceOverwritesAnInput(const CliCommand& command) {
     if (command.tracePath.empty()) {
-        return false;
+        return std::nullopt;
     }
     std::vector<std::string> inputs = {command.uitPath, command.hzkPath};
     for (const Target& target : command.targets) {
@@ -75,12 +76,11 @@ bool TraceIsAnInput(const CliCommand& command, std::ostream& err) {
     }
     for (const std::string& input : inputs) {
         if (sim::SameFile(command.tracePath, input)) {
-            err << "qdxflash: --trace " << command.tracePath << " is the same file as the input "
-                << input << "; give the trace a file of its own\n";
-            return true;
+            return "--trace " + command.tracePath + " is the same file as the input " + input +
+                   "; give the trace a file of its own";
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 // The players of the run: the targets given, or with --all every disk qdxflash list accepts.
@@ -144,8 +144,8 @@ void ReportUsageErrorAsEvents(const std::string& error, std::ostream& out) {
 
 int RunDownload(const CliCommand& command, std::ostream& out, std::ostream& err) {
     Reporter reporter(out, ModeFor(command, out), &err, StyleFor(out));
-    if (TraceIsAnInput(command, err)) {
-        return UsageError(command, reporter, err, "--trace would overwrite an input");
+    if (const auto traceOverInput = TraceOverwritesAnInput(command)) {
+        return UsageError(command, reporter, err, *traceOverInput);
     }
     WarnAboutExtensions(command, err);
     // Held from before any player file is taken until every player is saved.
